@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace winapi::posix {
+
+// Where virtual units are placed: $TOLVANE_UNIT_DIR, else $XDG_RUNTIME_DIR/tolvane/units,
+// else /tmp/tolvane-units-UID. Read afresh on every call.
+std::string UnitDirectoryPath();
+
+// Creates the directory (mode 0700, missing parents too) when it is not there, then checks
+// that it is a directory owned by this user and not writable by group or others. Returns
+// the reason it must not be used, or nothing when it is fine.
+std::optional<std::string> PrepareUnitDirectory(const std::string& path);
+
+// A placed unit's socket: NAME.sock, not hidden.
+bool IsUnitSocketName(const std::string& name);
+
+inline constexpr const char* UnitSocketSuffix = ".sock";
+
+} // namespace winapi::posix
