@@ -1,0 +1,80 @@
+#pragma once
+
+#include "Handles.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace winapi::posix {
+
+// What a HID interface tells about itself: attributes, capability lengths, product text.
+struct TDeviceIdentity {
+    USHORT VendorId = 0;
+    USHORT ProductId = 0;
+    USHORT VersionNumber = 0;
+    USHORT InputLength = 0;  // report-ID byte included
+    USHORT OutputLength = 0; // likewise
+    bool QueryOnly = false;  // the system would open it for query only
+    DWORD Instance = 0;
+    std::string Product; // UTF-8
+};
+
+struct TDeviceRecord {
+    std::string Path;
+    TDeviceIdentity Identity;
+};
+
+struct TReadOutcome {
+    bool WouldBlock = false;
+    DWORD Error = ERROR_SUCCESS;
+    DWORD Bytes = 0;
+};
+
+// An open HID interface: the object behind a device HANDLE, whatever source it came from.
+class TDeviceFile : public THandleObject {
+public:
+    TDeviceFile(std::string path, TDeviceIdentity identity, DWORD access, bool overlapped);
+
+    const std::string& Path() const { return FPath; }
+    const TDeviceIdentity& Identity() const { return FIdentity; }
+    bool CanRead() const { return FAccess & GENERIC_READ; }
+    bool CanWrite() const { return FAccess & GENERIC_WRITE; }
+    bool IsOverlapped() const { return FOverlapped; }
+    bool IsClosed() const { return FClosed; }
+    // The device went away under this handle: reads and writes fail from now on.
+    bool IsGone() const { return FGone; }
+
+    // Readable when a report, or the end of the device, is waiting.
+    virtual int PollFd() const = 0;
+    // Readable once the handle has been closed, so that a waiting reader wakes.
+    int WakeFd() const { return FWake.Get(); }
+
+    // One input report, without blocking. Bytes is always the input report length when it
+    // succeeds: a unit's short report is zero-filled, a long one cut, each with a diagnostic.
+    virtual TReadOutcome ReadReport(BYTE* buffer) = 0;
+    // One output report of exactly the output report length; the Windows error or 0.
+    virtual DWORD WriteReport(const BYTE* data, DWORD count) = 0;
+
+    void Close() override;
+
+    std::atomic<ULONG> NumInputBuffers{32};
+
+protected:
+    void MarkGone() { FGone = true; }
+
+private:
+    std::string FPath;
+    TDeviceIdentity FIdentity;
+    DWORD FAccess;
+    bool FOverlapped;
+    TFd FWake;
+    std::atomic<bool> FClosed{false};
+    std::atomic<bool> FGone{false};
+};
+
+// All device sources together.
+std::vector<TDeviceRecord> EnumeratePresentDevices();
+std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, bool overlapped, DWORD& error);
+
+} // namespace winapi::posix

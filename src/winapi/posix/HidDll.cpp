@@ -1,0 +1,185 @@
+// The built-in HID.dll: attributes, capabilities and strings of an open device handle.
+
+#include "BuiltinModules.h"
+#include "DeviceFile.h"
+#include "Guids.h"
+
+#include <cstring>
+#include <mutex>
+#include <set>
+
+using namespace winapi::posix;
+
+struct _HIDP_PREPARSED_DATA {
+    HIDP_CAPS Caps;
+};
+
+namespace {
+
+// Preparsed data handed out and not yet freed; anything else given back is rejected rather
+// than read.
+std::mutex gLock;
+std::set<PHIDP_PREPARSED_DATA> gPreparsed;
+
+// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
+std::u16string Utf16FromUtf8(const std::string& text)
+{
+    std::u16string wide;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        char32_t code = lead;
+        if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            code = lead & 0x07;
+        }
+        bool good = lead < 0x80 || extra > 0;
+        good = good && i + extra < text.size();
+        for (std::size_t k = 1; good && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            good = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (!good || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            wide.push_back(u'\xFFFD');
+            ++i;
+            continue;
+        }
+        i += extra + 1;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            wide.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return wide;
+}
+
+} // namespace
+
+namespace winapi::posix::hiddll {
+
+void HidD_GetHidGuid(LPGUID HidGuid)
+{
+    if (HidGuid)
+        *HidGuid = HidInterfaceGuid;
+}
+
+BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(HidDeviceObject);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!Attributes)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Attributes->Size = sizeof(HIDD_ATTRIBUTES);
+    Attributes->VendorID = file->Identity().VendorId;
+    Attributes->ProductID = file->Identity().ProductId;
+    Attributes->VersionNumber = file->Identity().VersionNumber;
+    return TRUE;
+}
+
+BOOLEAN HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* PreparsedData)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(HidDeviceObject);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!PreparsedData)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto* data = new _HIDP_PREPARSED_DATA{};
+    // A vendor-defined collection with one value array in each direction.
+    HIDP_CAPS& caps = data->Caps;
+    caps.UsagePage = 0xFF00;
+    caps.Usage = 0x0001;
+    caps.InputReportByteLength = file->Identity().InputLength;
+    caps.OutputReportByteLength = file->Identity().OutputLength;
+    caps.NumberLinkCollectionNodes = 1;
+    if (caps.InputReportByteLength) {
+        caps.NumberInputValueCaps = 1;
+        caps.NumberInputDataIndices = 1;
+    }
+    if (caps.OutputReportByteLength) {
+        caps.NumberOutputValueCaps = 1;
+        caps.NumberOutputDataIndices = 1;
+    }
+    {
+        std::lock_guard lock(gLock);
+        gPreparsed.insert(data);
+    }
+    *PreparsedData = data;
+    return TRUE;
+}
+
+BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData)
+{
+    {
+        std::lock_guard lock(gLock);
+        if (gPreparsed.erase(PreparsedData) == 0)
+            return Fail(ERROR_INVALID_PARAMETER);
+    }
+    delete PreparsedData;
+    return TRUE;
+}
+
+NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA PreparsedData, PHIDP_CAPS Capabilities)
+{
+    std::lock_guard lock(gLock);
+    if (!Capabilities || !gPreparsed.count(PreparsedData))
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    *Capabilities = PreparsedData->Caps;
+    return HIDP_STATUS_SUCCESS;
+}
+
+BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(HidDeviceObject);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!Buffer || BufferLength < sizeof(char16_t))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    const std::u16string product = Utf16FromUtf8(file->Identity().Product);
+    // The text as far as it fits; the terminating zero only when there is room for it.
+    const std::size_t room = BufferLength / sizeof(char16_t);
+    const std::size_t count = std::min(product.size(), room);
+    std::memcpy(Buffer, product.data(), count * sizeof(char16_t));
+    if (count < room)
+        static_cast<char16_t*>(Buffer)[count] = u'\0';
+    return TRUE;
+}
+
+BOOLEAN HidD_GetNumInputBuffers(HANDLE HidDeviceObject, PULONG NumberBuffers)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(HidDeviceObject);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!NumberBuffers)
+        return Fail(ERROR_INVALID_PARAMETER);
+    *NumberBuffers = file->NumInputBuffers;
+    return TRUE;
+}
+
+} // namespace winapi::posix::hiddll
+
+const std::vector<TExport>& winapi::posix::HidDllExports()
+{
+    using namespace hiddll;
+    static const std::vector<TExport> exports = {
+        Export("HidD_FreePreparsedData", &HidD_FreePreparsedData),
+        Export("HidD_GetAttributes", &HidD_GetAttributes),
+        Export("HidD_GetHidGuid", &HidD_GetHidGuid),
+        Export("HidD_GetNumInputBuffers", &HidD_GetNumInputBuffers),
+        Export("HidD_GetPreparsedData", &HidD_GetPreparsedData),
+        Export("HidD_GetProductString", &HidD_GetProductString),
+        Export("HidP_GetCaps", &HidP_GetCaps),
+    };
+    return exports;
+}

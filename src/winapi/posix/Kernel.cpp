@@ -1,0 +1,219 @@
+// File calls on device handles: opening, synchronous writes, and overlapped reads that
+// complete in the reading thread's alertable waits.
+
+#include "BuiltinModules.h"
+#include "DeviceFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+using namespace winapi::posix;
+
+namespace {
+
+// OVERLAPPED.Internal holds a status as on Windows: 0, pending, or our own error form.
+constexpr ULONG_PTR StatusPending = 0x103;
+constexpr ULONG_PTR StatusErrorFlag = 0xE0000000;
+
+ULONG_PTR StatusFromError(DWORD error)
+{
+    return error == ERROR_SUCCESS ? 0 : StatusErrorFlag | error;
+}
+
+// A read started by ReadFileEx; it belongs to the thread that started it.
+struct TPendingRead {
+    std::shared_ptr<TDeviceFile> File;
+    HANDLE Handle;
+    BYTE* Buffer;
+    LPOVERLAPPED Overlapped;
+    LPOVERLAPPED_COMPLETION_ROUTINE Completion;
+};
+
+thread_local std::vector<TPendingRead> tPendingReads;
+
+void CompleteRead(std::size_t index, DWORD error, DWORD bytes)
+{
+    const TPendingRead read = tPendingReads[index];
+    tPendingReads.erase(tPendingReads.begin() + static_cast<std::ptrdiff_t>(index));
+    read.Overlapped->Internal = StatusFromError(error);
+    read.Overlapped->InternalHigh = bytes;
+    if (read.Completion)
+        read.Completion(error, bytes, read.Overlapped);
+}
+
+void SleepPlain(DWORD milliseconds)
+{
+    if (milliseconds == INFINITE)
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+} // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (!lpFileName || dwCreationDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = ERROR_SUCCESS;
+    auto file = OpenDevice(lpFileName, dwDesiredAccess, dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED, error);
+    if (!file) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(std::move(file));
+}
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    return TakeHandle(hObject) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    if (!file->CanWrite())
+        return Fail(ERROR_ACCESS_DENIED);
+    // Overlapped writes are not provided: the tool writes synchronously only.
+    if (!lpBuffer || file->IsOverlapped() || lpOverlapped)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (file->Identity().OutputLength == 0)
+        return Fail(ERROR_INVALID_FUNCTION);
+    // The HID class driver takes exactly one whole output report.
+    if (nNumberOfBytesToWrite != file->Identity().OutputLength)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (const DWORD error = file->WriteReport(static_cast<const BYTE*>(lpBuffer), nNumberOfBytesToWrite))
+        return Fail(error);
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVERLAPPED lpOverlapped,
+                LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine)
+{
+    auto file = LookupHandleAs<TDeviceFile>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!file->CanRead())
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!lpBuffer || !lpOverlapped || !file->IsOverlapped())
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (file->Identity().InputLength == 0)
+        return Fail(ERROR_INVALID_FUNCTION);
+    // Like the HID class driver: the buffer must hold a whole input report.
+    if (nNumberOfBytesToRead < file->Identity().InputLength)
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (file->IsGone())
+        return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    lpOverlapped->Internal = StatusPending;
+    lpOverlapped->InternalHigh = 0;
+    tPendingReads.push_back({std::move(file), hFile, static_cast<BYTE*>(lpBuffer), lpOverlapped, lpCompletionRoutine});
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable)
+{
+    if (!bAlertable || tPendingReads.empty()) {
+        SleepPlain(dwMilliseconds);
+        return 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(dwMilliseconds);
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.clear();
+        for (const auto& read : tPendingReads) {
+            fds.push_back({read.File->PollFd(), POLLIN, 0});
+            fds.push_back({read.File->WakeFd(), POLLIN, 0});
+        }
+        int timeout = -1;
+        if (dwMilliseconds != INFINITE) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeout = static_cast<int>(std::max<decltype(left)>(left, 0));
+        }
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR)
+            return 0;
+        for (std::size_t i = 0; ready > 0 && i < tPendingReads.size(); ++i) {
+            auto& read = tPendingReads[i];
+            // Closing a handle aborts the reads pending on it.
+            if (fds[2 * i + 1].revents || read.File->IsClosed()) {
+                CompleteRead(i, ERROR_OPERATION_ABORTED, 0);
+                return WAIT_IO_COMPLETION;
+            }
+            if (!fds[2 * i].revents)
+                continue;
+            const TReadOutcome outcome = read.File->ReadReport(read.Buffer);
+            if (outcome.WouldBlock)
+                continue;
+            CompleteRead(i, outcome.Error, outcome.Bytes);
+            return WAIT_IO_COMPLETION;
+        }
+        if (ready == 0 && timeout >= 0)
+            return 0;
+    }
+}
+
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL)
+{
+    if (!LookupHandle(hFile))
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!lpOverlapped || !lpNumberOfBytesTransferred)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Reads complete only in their own thread's alertable wait, so waiting here could never
+    // end: a pending read is reported as incomplete whatever bWait says.
+    if (lpOverlapped->Internal == StatusPending)
+        return Fail(ERROR_IO_INCOMPLETE);
+    *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
+    if (lpOverlapped->Internal & StatusErrorFlag)
+        return Fail(static_cast<DWORD>(lpOverlapped->Internal & ~StatusErrorFlag));
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL CancelIo(HANDLE hFile)
+{
+    if (!LookupHandle(hFile))
+        return Fail(ERROR_INVALID_HANDLE);
+    std::erase_if(tPendingReads, [hFile](const TPendingRead& read) {
+        if (read.Handle != hFile)
+            return false;
+        read.Overlapped->Internal = StatusFromError(ERROR_OPERATION_ABORTED);
+        read.Overlapped->InternalHigh = 0;
+        return true;
+    });
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+const std::vector<TExport>& winapi::posix::Kernel32DllExports()
+{
+    static const std::vector<TExport> exports = {
+        Export("CancelIo", &::CancelIo),
+        Export("CloseHandle", &::CloseHandle),
+        Export("CreateFileA", &::CreateFileA),
+        Export("GetLastError", &::GetLastError),
+        Export("GetOverlappedResult", &::GetOverlappedResult),
+        Export("ReadFileEx", &::ReadFileEx),
+        Export("SleepEx", &::SleepEx),
+        Export("WriteFile", &::WriteFile),
+    };
+    return exports;
+}

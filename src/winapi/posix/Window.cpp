@@ -1,0 +1,212 @@
+// Window classes, windows and posted messages, enough for a hidden notification window.
+// Window procedures run on the main thread only, through the main-thread queue; device
+// changes of every source are broadcast to all top-level windows as on Windows.
+
+#include "DeviceChangeMonitor.h"
+#include "Handles.h"
+#include "VirtualUnitSource.h"
+
+#include "rtl/MainThreadQueue.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+using namespace winapi::posix;
+
+namespace {
+
+struct TWindow {
+    WNDPROC Procedure;
+    LONG_PTR UserData = 0;
+    bool TopLevel;
+};
+
+struct TWindowing {
+    std::mutex Lock;
+    std::map<std::string, WNDPROC> Classes;
+    std::map<HWND, TWindow> Windows;
+    std::uintptr_t NextWindow = 0x10010;
+    std::unique_ptr<TDeviceChangeMonitor> Monitor;
+};
+
+TWindowing& Windowing()
+{
+    static TWindowing windowing;
+    return windowing;
+}
+
+std::string ClassKey(LPCSTR name)
+{
+    std::string key(name ? name : "");
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
+// Finds the window's procedure at delivery time: a window destroyed after the post gets
+// nothing.
+bool Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC procedure = nullptr;
+    {
+        auto& windowing = Windowing();
+        std::lock_guard lock(windowing.Lock);
+        const auto found = windowing.Windows.find(window);
+        if (found == windowing.Windows.end())
+            return false;
+        procedure = found->second.Procedure;
+    }
+    procedure(window, message, wParam, lParam);
+    return true;
+}
+
+void BroadcastDeviceChange()
+{
+    rtl::TMainThreadQueue::Instance().Post([] {
+        std::vector<HWND> targets;
+        {
+            auto& windowing = Windowing();
+            std::lock_guard lock(windowing.Lock);
+            for (const auto& [window, state] : windowing.Windows)
+                if (state.TopLevel)
+                    targets.push_back(window);
+        }
+        for (HWND window : targets)
+            Deliver(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    });
+}
+
+std::size_t TopLevelCount(const TWindowing& windowing)
+{
+    std::size_t count = 0;
+    for (const auto& [window, state] : windowing.Windows)
+        count += state.TopLevel;
+    return count;
+}
+
+} // namespace
+
+ATOM RegisterClassA(const WNDCLASSA* lpWndClass)
+{
+    if (!lpWndClass || !lpWndClass->lpfnWndProc || !lpWndClass->lpszClassName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    if (!windowing.Classes.emplace(ClassKey(lpWndClass->lpszClassName), lpWndClass->lpfnWndProc).second) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    return static_cast<ATOM>(0xC000 + windowing.Classes.size());
+}
+
+BOOL UnregisterClassA(LPCSTR lpClassName, HINSTANCE)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    return windowing.Classes.erase(ClassKey(lpClassName)) ? TRUE : Fail(ERROR_CLASS_DOES_NOT_EXIST);
+}
+
+HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, int, HWND hWndParent, HMENU,
+                     HINSTANCE, LPVOID)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    const auto found = windowing.Classes.find(ClassKey(lpClassName));
+    if (found == windowing.Classes.end()) {
+        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    // Message-only windows and child windows receive no broadcasts.
+    const bool topLevel = hWndParent == nullptr;
+    if (hWndParent && hWndParent != HWND_MESSAGE && !windowing.Windows.count(hWndParent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    const auto window = reinterpret_cast<HWND>(windowing.NextWindow);
+    windowing.NextWindow += 2;
+    windowing.Windows[window] = {found->second, 0, topLevel};
+    if (topLevel && !windowing.Monitor) {
+        TVirtualUnitSource units;
+        if (units.IsUsable())
+            windowing.Monitor = std::make_unique<TDeviceChangeMonitor>(units.Directory(), BroadcastDeviceChange);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return window;
+}
+
+BOOL DestroyWindow(HWND hWnd)
+{
+    std::unique_ptr<TDeviceChangeMonitor> monitor;
+    {
+        auto& windowing = Windowing();
+        std::lock_guard lock(windowing.Lock);
+        if (!windowing.Windows.erase(hWnd))
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        if (TopLevelCount(windowing) == 0)
+            monitor = std::move(windowing.Monitor);
+    }
+    // The monitor's thread is joined outside the lock: it may be about to post a broadcast.
+    monitor.reset();
+    return TRUE;
+}
+
+BOOL IsWindow(HWND hWnd)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    return windowing.Windows.count(hWnd) ? TRUE : FALSE;
+}
+
+BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (!IsWindow(hWnd))
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    rtl::TMainThreadQueue::Instance().Post([=] { Deliver(hWnd, Msg, wParam, lParam); });
+    return TRUE;
+}
+
+LRESULT DefWindowProcA(HWND, UINT Msg, WPARAM, LPARAM)
+{
+    // A device-change notice is granted by default, as on Windows.
+    return Msg == WM_DEVICECHANGE ? TRUE : 0;
+}
+
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    const auto found = windowing.Windows.find(hWnd);
+    if (found == windowing.Windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (nIndex != GWLP_USERDATA) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    SetLastError(ERROR_SUCCESS);
+    const LONG_PTR previous = found->second.UserData;
+    found->second.UserData = dwNewLong;
+    return previous;
+}
+
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    const auto found = windowing.Windows.find(hWnd);
+    if (found == windowing.Windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (nIndex != GWLP_USERDATA) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return found->second.UserData;
+}
