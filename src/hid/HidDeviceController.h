@@ -1,0 +1,89 @@
+#pragma once
+
+#include "HidDevice.h"
+#include "HidEvents.h"
+
+#include "rtl/Component.h"
+#include "winapi/winapi.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hid {
+
+// A notification message as the hidden window receives it.
+struct TMessage {
+    UINT Msg;
+    WPARAM WParam;
+    LPARAM LParam;
+    LRESULT Result;
+};
+
+// Keeps the list of present HID interfaces, rebuilds it at every device-node broadcast, and
+// lends devices by vendor and product identifier. It owns every device in its list; a
+// holder only borrows the one it was lent.
+class THidDeviceController : public rtl::TComponent {
+public:
+    explicit THidDeviceController(rtl::TComponent* owner);
+    ~THidDeviceController() override;
+
+    void DeviceChange();
+    bool AcquireById(THidDevice*& Device, std::int32_t VendorId, std::int32_t ProductId);
+    bool AcquireAt(THidDevice*& Device, std::int32_t Index, bool Eligible);
+    void ReturnDevice(THidDevice*& Device);
+    // Destroying a listed device: an attached one is replaced in place by a fresh, free
+    // object for the same interface; a detached one leaves the list.
+    void DestroyDevice(THidDevice* Device);
+    void HandleNotifyMessage(TMessage& Message);
+
+    std::int32_t DevThreadSleepTime() const { return FDevThreadSleepTime; }
+    void SetDevThreadSleepTime(std::int32_t value);
+    std::string Version() const { return "1.0.34"; }
+    void SetVersion(const std::string&) {}
+
+    const THidPlugEvent& OnArrival() const { return FOnArrival; }
+    void SetOnArrival(THidPlugEvent handler) { FOnArrival = handler; }
+    const THidEnumerateEvent& OnEnumerate() const { return FOnEnumerate; }
+    void SetOnEnumerate(THidEnumerateEvent handler) { FOnEnumerate = handler; }
+    const rtl::TNotifyEvent& OnDeviceChange() const { return FOnDeviceChange; }
+    void SetOnDeviceChange(rtl::TNotifyEvent handler);
+    const THidDataEvent& OnDeviceData() const { return FOnDeviceData; }
+    void SetOnDeviceData(THidDataEvent handler);
+    const THidDataErrorEvent& OnDeviceDataError() const { return FOnDeviceDataError; }
+    void SetOnDeviceDataError(THidDataErrorEvent handler);
+    const THidPlugEvent& OnDeviceUnplug() const { return FOnDeviceUnplug; }
+    void SetOnDeviceUnplug(THidPlugEvent handler);
+    const THidPlugEvent& OnRemoval() const { return FOnRemoval; }
+    void SetOnRemoval(THidPlugEvent handler) { FOnRemoval = handler; }
+
+    std::size_t Count() const { return FDevices.size(); }
+    THidDevice* Devices(std::size_t index) const { return FDevices[index].get(); }
+    HWND NotifyWindow() const { return FNotifyWnd; }
+
+private:
+    using TDeviceList = std::vector<std::unique_ptr<THidDevice>>;
+
+    void CollectPresentDevices(TDeviceList& NewList);
+    void NotifyArrival(THidDevice* Device);
+    void NotifyRemoval(THidDevice* Device);
+    void NotifyChange();
+    TDeviceList::iterator Find(const THidDevice* Device);
+
+    GUID FInterfaceGuid{};
+    THidPlugEvent FOnArrival;
+    rtl::TNotifyEvent FOnDeviceChange;
+    THidEnumerateEvent FOnEnumerate;
+    THidDataEvent FOnDeviceData;
+    THidDataErrorEvent FOnDeviceDataError;
+    THidPlugEvent FOnDeviceUnplug;
+    THidPlugEvent FOnRemoval;
+    std::int32_t FDevThreadSleepTime = 100;
+    TDeviceList FDevices;
+    bool FRescanning = false;
+    std::int32_t FLastChangeParam = 0;
+    HWND FNotifyWnd = nullptr;
+};
+
+} // namespace hid

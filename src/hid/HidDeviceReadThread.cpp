@@ -1,0 +1,59 @@
+#include "HidDeviceReadThread.h"
+
+#include <algorithm>
+
+namespace hid {
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : rtl::TThread(true), FOwner(owner)
+{
+    HIDP_CAPS caps;
+    FOwner->ReadCapabilities(caps);
+    FReportBuffer.assign(caps.InputReportByteLength, 0);
+}
+
+void THidDeviceReadThread::ReadLoop()
+{
+    DWORD sleepResult = WAIT_IO_COMPLETION;
+    while (!Terminated()) {
+        sleepResult = WAIT_IO_COMPLETION;
+        HIDP_CAPS caps;
+        FOwner->ReadCapabilities(caps);
+        const std::size_t length = std::min<std::size_t>(caps.InputReportByteLength, FReportBuffer.size());
+        std::fill_n(FReportBuffer.begin(), length, 0);
+        if (FOwner->BeginRead(FReportBuffer.data(), static_cast<DWORD>(length), &IgnoreCompletion)) {
+            while (!Terminated()) {
+                sleepResult = SleepEx(static_cast<DWORD>(FOwner->FReaderSleepTime.load()), TRUE);
+                if (sleepResult == WAIT_IO_COMPLETION)
+                    break;
+            }
+            if (Terminated())
+                continue; // a report finished in this same wake-up is dropped
+            FBytesRead = FOwner->LastReadCount();
+            if (FBytesRead > 0)
+                Synchronize([this] { DeliverReport(); });
+        } else {
+            FErrorCode = GetLastError();
+            Synchronize([this] { DeliverReadError(); });
+        }
+    }
+    // The stop came while a read was still outstanding.
+    if (sleepResult != WAIT_IO_COMPLETION)
+        FOwner->CancelPending(odRead);
+}
+
+void THidDeviceReadThread::DeliverReport()
+{
+    if (FOwner->FOnReportData)
+            FOwner->FOnReportData(FOwner, FReportBuffer[0], FReportBuffer.data() + 1,
+                              static_cast<std::uint16_t>(FBytesRead - 1));
+}
+
+void THidDeviceReadThread::DeliverReadError()
+{
+    if (FOwner->FOnReadError)
+        FOwner->FOnReadError(FOwner, FErrorCode);
+}
+
+void THidDeviceReadThread::IgnoreCompletion(DWORD, DWORD, LPOVERLAPPED) {}
+
+} // namespace hid

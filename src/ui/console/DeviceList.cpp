@@ -1,0 +1,69 @@
+#include "DeviceList.h"
+
+#include "hid/Hid.h"
+#include "hid/HidControllerClass.h"
+#include "rtl/MainThreadQueue.h"
+#include "rtl/Unicode.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace console {
+
+namespace {
+
+// Receives the controller's events during the first scan.
+class TDeviceLister {
+public:
+    void DeviceArrived(hid::THidDevice* HidDev)
+    {
+        // Only while the arrival is being announced may a free device be opened.
+        HidDev->GetProductText();
+    }
+    void DeviceChanged(rtl::TObject*) { FScanned = true; }
+
+    bool FScanned = false;
+};
+
+std::string Hex4(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
+    return text;
+}
+
+} // namespace
+
+int ListDevices(std::ostream& out, std::ostream& err)
+{
+    TDeviceLister lister;
+    hid::THidDeviceController controller(nullptr);
+    if (!hid::HidBound()) {
+        err << "tolvane-cli: the HID libraries (HID.dll, SetupApi.dll) cannot be loaded\n";
+        return 1;
+    }
+    controller.BeginLoading();
+    controller.SetOnArrival(hid::THidPlugEvent::Of<&TDeviceLister::DeviceArrived>(&lister));
+    controller.SetOnDeviceChange(rtl::TNotifyEvent::Of<&TDeviceLister::DeviceChanged>(&lister));
+    controller.EndLoading();
+
+    // The first scan always reports a change, even when it finds nothing.
+    auto& queue = rtl::TMainThreadQueue::Instance();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!lister.FScanned && std::chrono::steady_clock::now() < deadline) {
+        queue.WaitForWork(std::chrono::milliseconds(100));
+        queue.ProcessPending();
+    }
+    if (!lister.FScanned) {
+        err << "tolvane-cli: the device scan did not run\n";
+        return 1;
+    }
+    for (std::size_t i = 0; i < controller.Count(); ++i) {
+        hid::THidDevice* device = controller.Devices(i);
+        out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
+            << rtl::Utf8FromUtf16(device->GetProductText()) << '\t' << device->FDeviceInfo->FInterfacePath << '\n';
+    }
+    return 0;
+}
+
+} // namespace console
