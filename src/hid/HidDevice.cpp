@@ -227,6 +227,9 @@ void THidDevice::StartReader()
     ReadCapabilities(caps);
     if (caps.InputReportByteLength == 0)
         return;
+    // Opened here rather than by the reader's first read: an answer to a command written
+    // right after the check-out would otherwise reach no read handle and be lost.
+    OpenOverlappedHandle(odRead);
     FReader = std::make_unique<THidDeviceReadThread>(this);
     FReader->SetFreeOnTerminate(false);
     FReader->Resume();

@@ -16,6 +16,9 @@ extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
 }
+// A resolved entry point goes through this type on its way to its real type, which keeps
+// -Wcast-function-type quiet.
+using TAnyEntry = void (*)();
 #else
 #include "posix/Win32.h"
 #endif

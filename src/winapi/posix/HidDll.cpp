@@ -4,6 +4,8 @@
 #include "DeviceFile.h"
 #include "Guids.h"
 
+#include "rtl/Unicode.h"
+
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -20,49 +22,6 @@ namespace {
 // than read.
 std::mutex gLock;
 std::set<PHIDP_PREPARSED_DATA> gPreparsed;
-
-// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
-std::u16string Utf16FromUtf8(const std::string& text)
-{
-    std::u16string wide;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t code = lead;
-        if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            code = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            code = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            code = lead & 0x07;
-        }
-        bool good = lead < 0x80 || extra > 0;
-        good = good && i + extra < text.size();
-        for (std::size_t k = 1; good && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            good = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (!good || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            wide.push_back(u'\xFFFD');
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            wide.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return wide;
-}
 
 } // namespace
 
@@ -146,7 +105,7 @@ BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, PVOID Buffer, ULONG Buffer
         return Fail(ERROR_INVALID_HANDLE);
     if (!Buffer || BufferLength < sizeof(char16_t))
         return Fail(ERROR_INVALID_USER_BUFFER);
-    const std::u16string product = Utf16FromUtf8(file->Identity().Product);
+    const std::u16string product = rtl::Utf16FromUtf8(file->Identity().Product);
     // The text as far as it fits; the terminating zero only when there is room for it.
     const std::size_t room = BufferLength / sizeof(char16_t);
     const std::size_t count = std::min(product.size(), room);

@@ -1,0 +1,163 @@
+// Receiving RGINFO.INI packet by packet, answering each, verifying and parsing it.
+
+#include "Main.h"
+
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+constexpr const char* IgnoredLogText = "\x8E\xF3\x90\x4D\x83\x66\x81\x5B\x83\x5E\x96\xB3\x8E\x8B"; // 受信データ無視
+constexpr const char* FileDataLogText =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x83\x66\x81\x5B\x83\x5E\x8E\xE6\x93\xBE"; // ファイルデータ取得
+constexpr std::size_t DataBytesPerPacket = 1016;
+constexpr std::size_t DataOffset = 8;
+constexpr std::size_t ParsedBytes = 1025;
+constexpr std::int32_t StartReply = 4097;
+constexpr std::int32_t DataReply = 4098;
+constexpr std::int32_t EndReply = 4099;
+
+// The text from offset, ending before the first zero byte, at the end of the packet, or
+// after offset 63.
+AnsiString PacketText(const AnsiString& packet, std::size_t offset)
+{
+    if (offset >= packet.size())
+        return {};
+    const AnsiString field = packet.substr(offset, 64 - offset);
+    return field.substr(0, field.find('\0'));
+}
+
+// The file bytes of a packet that are actually there; a short packet gives fewer, never
+// padding, so that the size check catches it.
+AnsiString PacketBytes(const AnsiString& packet, std::size_t count)
+{
+    if (DataOffset >= packet.size())
+        return {};
+    return packet.substr(DataOffset, count);
+}
+
+std::vector<AnsiString> SplitLines(const AnsiString& text)
+{
+    std::vector<AnsiString> lines;
+    AnsiString line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    if (!line.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+AnsiString Reply(std::int32_t code, bool refused)
+{
+    return "UPLR" + TForm1::PackDword(code) + TForm1::PackDword(refused ? 1 : 0);
+}
+
+} // namespace
+
+void TForm1::HandleUploadResponse()
+{
+    if (!FResponseReady)
+        return;
+    FResponseReady = false;
+    const AnsiString packet = FResponse;
+    const AnsiString type = packet.substr(0, 4);
+
+    if (type == "UPLS") {
+        FUploadActive = 1;
+        FPacketNo = 0;
+        FUploadEnded = 0;
+        FUploadStream->clear();
+        FUploadSize = ResponseDword(packet, 4);
+        FUploadTimeStamp = ResponseDword(packet, 8);
+        AddLog(rtl::Format("Upload : Started. fileName:%s", PacketText(packet, 12).c_str()), mkIncoming);
+        SendCommand(Reply(StartReply, false));
+    } else if (type == "UPLD") {
+        bool refused = false;
+        if (FUploadActive != 1) {
+            AddLog("Error : Invalid status.", mkIncoming);
+            FPacketNo = 0;
+            refused = true;
+        }
+        if (ResponseDword(packet, 4) != FPacketNo) {
+            AddLog("Error : Invalid packet number.", mkIncoming);
+            FUploadActive = 0;
+            refused = true;
+        }
+        SendCommand(Reply(DataReply, refused));
+        if (!refused) {
+            *FUploadStream += PacketBytes(packet, DataBytesPerPacket);
+            ++FPacketNo;
+        }
+    } else if (type == "UPLE") {
+        if (FUploadEnded == 1) {
+            Log(IgnoredLogText);
+            return;
+        }
+        FUploadEnded = 1;
+        bool refused = false;
+        if (FUploadActive != 1) {
+            AddLog("Error : Failed to upload file.", mkIncoming);
+            FPacketNo = 0;
+            refused = true;
+        }
+        const std::int32_t count = ResponseDword(packet, 4);
+        SendCommand(Reply(EndReply, refused));
+        if (!refused && count >= 1)
+            *FUploadStream += PacketBytes(packet, static_cast<std::size_t>(count));
+        Log(FileDataLogText);
+    } else if (type == "UPLI") {
+        const std::int32_t size = ResponseDword(packet, 4);
+        const AnsiString stamp = PacketText(packet, 8);
+        if (static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
+            Log(rtl::Format("Error : Verify NG. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+            FState = stFinished;
+            return;
+        }
+        Log(rtl::Format("Verify : OK. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+        AddLog("Upload : Done", mkIncoming);
+        ParseUploadedFile();
+    }
+}
+
+void TForm1::ParseUploadedFile()
+{
+    const AnsiString head = FUploadStream->substr(0, ParsedBytes);
+    const AnsiString text = head.substr(0, head.find('\0'));
+    FSerialNo.clear();
+    FPcbNo.clear();
+    FBatteryNo.clear();
+    int hits = 0;
+    for (const AnsiString& line : SplitLines(text)) {
+        if (rtl::Contains(line, "ser")) {
+            FSerialNo = rtl::StringReplaceAll(line, "ser ", "");
+            ++hits;
+        } else if (rtl::Contains(line, "pcb")) {
+            FPcbNo = rtl::StringReplaceAll(line, "pcb ", "");
+            ++hits;
+        } else if (rtl::Contains(line, "bat")) {
+            FBatteryNo = rtl::StringReplaceAll(line, "bat ", "");
+            ++hits;
+        }
+        if (hits >= 3)
+            break;
+    }
+    ShowIdentity();
+    if (hits < 3) {
+        FState = stStartRead;
+        Log("Read retry. Item");
+        return;
+    }
+    Label1->SetCaption("Read end.");
+    StartSerialWrite();
+}
+
+} // namespace app

@@ -1,0 +1,179 @@
+// The window description and the session controller: taking a unit at a device change,
+// stepping the session on the 1 ms timer, giving the unit back.
+
+#include "Main.h"
+
+#include "rtl/Application.h"
+#include "rtl/CodePage.h"
+
+namespace app {
+
+using rtl::TNotifyEvent;
+
+TForm1::TForm1() : rtl::TComponent(nullptr)
+{
+    // The stored description, component by component, with its handlers bound.
+    SpeedButton1 = std::make_unique<rtl::TSpeedButton>(this);
+    SpeedButton1->SetCaption("Close");
+    SpeedButton1->SetOnClick(TNotifyEvent::Of<&TForm1::SpeedButton1Click>(this));
+
+    Label1 = std::make_unique<rtl::TLabel>(this);
+    Label1->SetCaption(CradleText);
+
+    Memo1 = std::make_unique<rtl::TMemo>(this);
+
+    Memo2 = std::make_unique<rtl::TMemo>(this);
+    Memo2->Add(" FW :");
+    Memo2->Add("SER :");
+
+    MainMenu1 = std::make_unique<rtl::TMainMenu>(this);
+    File1 = MainMenu1->Add(std::make_unique<rtl::TMenuItem>(this, "File"));
+    Exit1 = File1->Add(std::make_unique<rtl::TMenuItem>(this, "Close"));
+    Exit1->SetOnClick(TNotifyEvent::Of<&TForm1::Exit1Click>(this));
+    Info1 = MainMenu1->Add(std::make_unique<rtl::TMenuItem>(this, "Info"));
+    Version1 = Info1->Add(std::make_unique<rtl::TMenuItem>(this, "Version"));
+    Version1->SetOnClick(TNotifyEvent::Of<&TForm1::Version1Click>(this));
+
+    HidCtrl1 = std::make_unique<hid::THidDeviceController>(this);
+    HidCtrl1->BeginLoading();
+    HidCtrl1->SetOnDeviceChange(TNotifyEvent::Of<&TForm1::HidCtrl1DeviceChange>(this));
+    HidCtrl1->SetOnDeviceData(hid::THidDataEvent::Of<&TForm1::HidCtrl1DeviceData>(this));
+    HidCtrl1->EndLoading();
+
+    Timer1 = std::make_unique<rtl::TTimer>(this);
+    Timer1->SetEnabled(false);
+    Timer1->SetInterval(1);
+    Timer1->SetOnTimer(TNotifyEvent::Of<&TForm1::Timer1Timer>(this));
+
+    FormCreate(this);
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy(this);
+}
+
+void TForm1::FormCreate(rtl::TObject*)
+{
+    // Double-buffered painting is the front end's business.
+    FState = stInit;
+    FUploadStream = std::make_unique<AnsiString>();
+    Label1->SetCaption(CradleText);
+}
+
+void TForm1::FormDestroy(rtl::TObject*)
+{
+    FUploadStream.reset();
+}
+
+void TForm1::SpeedButton1Click(rtl::TObject*)
+{
+    rtl::Application->Terminate();
+}
+
+void TForm1::Exit1Click(rtl::TObject*)
+{
+    rtl::Application->Terminate();
+}
+
+void TForm1::Version1Click(rtl::TObject*)
+{
+    rtl::Application->MessageBox("TOLVANE\r\nVersion " TOLVANE_VERSION, "Version",
+                                 rtl::MB_OK | rtl::MB_ICONINFORMATION);
+}
+
+void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
+{
+    Log("device change.");
+    if (FHidDevice && !FHidDevice->FAttached) {
+        HidCtrl1->ReturnDevice(FHidDevice);
+        Timer1->SetEnabled(false);
+        Log("Disconnect device.");
+        return;
+    }
+    FindDevice();
+    if (FDeviceReady) {
+        Memo1->Clear();
+        Log("Connect device : " + rtl::Cp932FromUtf16(FHidDevice->GetProductText()));
+        FState = stStartRead;
+        Timer1->SetEnabled(true);
+    } else if (FState == stFinished) {
+        Label1->SetCaption(CradleText);
+        FState = stIdle;
+    }
+}
+
+void TForm1::FindDevice()
+{
+    FDeviceReady = false;
+    if (FHidDevice)
+        return;
+    for (const TUnitId& id : UnitIds) {
+        if (HidCtrl1->AcquireById(FHidDevice, id.VendorId, id.ProductId)) {
+            FDeviceReady = true;
+            return;
+        }
+    }
+}
+
+void TForm1::ReleaseDevice()
+{
+    const bool held = FHidDevice != nullptr;
+    HidCtrl1->ReturnDevice(FHidDevice);
+    FDeviceReady = false;
+    if (held && OnSessionEnd)
+        OnSessionEnd(this);
+}
+
+void TForm1::Timer1Timer(rtl::TObject*)
+{
+    // No tick may start while this step runs, also not while it shows a modal box.
+    Timer1->SetOnTimer({});
+    struct TReattach {
+        TForm1* Form;
+        ~TReattach() { Form->Timer1->SetOnTimer(TNotifyEvent::Of<&TForm1::Timer1Timer>(Form)); }
+    } reattach{this};
+
+    if (FState != Timer1->Tag()) {
+        Log(rtl::Format("%d status", FState));
+        Timer1->SetTag(FState);
+    }
+    if (FDeviceReady)
+        RunStep();
+    UpdateMenus();
+}
+
+void TForm1::RunStep()
+{
+    switch (FState) {
+    case stStartRead:
+        StartRead();
+        break;
+    case stVersionWait:
+        HandleVersionResponse();
+        break;
+    case stUploadWait:
+        HandleUploadResponse();
+        break;
+    case stSerialInfoWait:
+        HandleSerialInfoResponse();
+        break;
+    case stSerialWriteWait:
+        HandleSerialWriteResponse();
+        break;
+    case stFinished:
+        ReleaseDevice();
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::UpdateMenus()
+{
+    const bool idle = FState == stIdle;
+    File1->SetEnabled(idle);
+    Info1->SetEnabled(idle);
+}
+
+} // namespace app

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "hid/HidControllerClass.h"
+#include "rtl/AnsiString.h"
+#include "rtl/Controls.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace app {
+
+using rtl::AnsiString;
+
+// Session states; the numbers appear in the activity log.
+enum : std::int32_t {
+    stInit = 0,
+    stIdle = 1,
+    stStartRead = 2,
+    stVersionWait = 3,
+    stUploadWait = 4,
+    stSerialInfoWait = 5,
+    stSerialWriteWait = 6,
+    stFinished = 99,
+};
+
+// Log markers.
+enum : int { mkIncoming = 0, mkOutgoing = 1, mkNeutral = -1 };
+
+// The unit identification table: the pairs are tried in this order.
+inline constexpr std::int32_t VendorIdA = 0x1209;
+inline constexpr std::int32_t VendorIdB = 0x1D50;
+struct TUnitId {
+    std::int32_t VendorId;
+    std::int32_t ProductId;
+};
+inline constexpr TUnitId UnitIds[] = {{VendorIdA, 0x0043}, {VendorIdB, 0x7800}, {VendorIdB, 0x7802}};
+
+// The window description: what the front ends lay out. Texts are code page 932.
+namespace layout {
+inline constexpr const char* Caption = "TOLVANE";
+inline constexpr int ClientWidth = 242;
+inline constexpr int ClientHeight = 92;
+inline constexpr const char* FontName = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E"; // ＭＳ ゴシック
+inline constexpr int FontHeight = -12;
+inline constexpr int FontCharset = 128; // SHIFTJIS_CHARSET
+inline constexpr rtl::TBounds SpeedButton1{736, 552, 85, 22};
+inline constexpr rtl::TBounds Label1{24, 8, 198, 12};
+inline constexpr rtl::TBounds Memo1{20, 140, 829, 393};
+inline constexpr rtl::TBounds Memo2{20, 32, 205, 49};
+} // namespace layout
+
+inline constexpr const char* CradleText = "Please set Quillmark to a cradle.";
+inline constexpr const char* ConfirmationCaption = "Confirmation";
+
+// The tool's one window and the session with a unit. It knows no front end: it works on its
+// component models, the application's message-box hook and the main-thread queue.
+class TForm1 : public rtl::TComponent {
+public:
+    TForm1();
+    ~TForm1() override;
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Components, in creation order.
+    std::unique_ptr<rtl::TSpeedButton> SpeedButton1;
+    std::unique_ptr<rtl::TLabel> Label1;
+    std::unique_ptr<rtl::TMemo> Memo1;
+    std::unique_ptr<rtl::TMemo> Memo2;
+    std::unique_ptr<rtl::TMainMenu> MainMenu1;
+    rtl::TMenuItem* File1 = nullptr;
+    rtl::TMenuItem* Exit1 = nullptr;
+    rtl::TMenuItem* Info1 = nullptr;
+    rtl::TMenuItem* Version1 = nullptr;
+    std::unique_ptr<hid::THidDeviceController> HidCtrl1;
+    std::unique_ptr<rtl::TTimer> Timer1;
+
+    // Event handlers bound by the window description.
+    void FormCreate(rtl::TObject* Sender);
+    void FormDestroy(rtl::TObject* Sender);
+    void SpeedButton1Click(rtl::TObject* Sender);
+    void Exit1Click(rtl::TObject* Sender);
+    void Version1Click(rtl::TObject* Sender);
+    void HidCtrl1DeviceChange(rtl::TObject* Sender);
+    void HidCtrl1DeviceData(hid::THidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
+    void Timer1Timer(rtl::TObject* Sender);
+
+    // Session controller.
+    void RunStep();
+    void UpdateMenus();
+    void FindDevice();
+    void ReleaseDevice();
+
+    // Command channel.
+    void SendCommand(const AnsiString& text);
+    bool WriteCommandReport(const AnsiString& text);
+    static AnsiString PackDword(std::int32_t value);
+    static std::int32_t ResponseDword(const AnsiString& text, std::size_t offset);
+
+    // Activity log.
+    void AddLog(const AnsiString& text, int marker);
+    void Log(const AnsiString& text);
+
+    // Identity read and serial write.
+    void StartRead();
+    void HandleVersionResponse();
+    void HandleSerialInfoResponse();
+    void StartSerialWrite();
+    void HandleSerialWriteResponse();
+
+    // File upload receiver.
+    void HandleUploadResponse();
+
+    // Raised when a finished session gives its unit back; front ends count sessions by it.
+    rtl::TNotifyEvent OnSessionEnd;
+
+    // Session fields, in their declared order.
+    hid::THidDevice* FHidDevice = nullptr; // lent by HidCtrl1, never owned
+    bool FResponseReady = false;
+    std::array<std::uint8_t, 2049> FReportBuf{};
+    std::int32_t FState = stInit;
+    bool FDeviceReady = false;
+    AnsiString FResponse;
+    AnsiString FResponseHex;
+    std::int32_t FFirmwareType = 0;
+    std::int32_t FUploadActive = 0;
+    std::int32_t FPacketNo = 0;
+    std::int32_t FUploadSize = 0;
+    std::int32_t FUploadTimeStamp = 0;
+    std::unique_ptr<AnsiString> FUploadStream;
+    std::int32_t FUploadEnded = 0;
+    AnsiString FFirmwareVersion;
+    AnsiString FSerialNo;
+    AnsiString FPcbNo;
+    AnsiString FBatteryNo;
+
+private:
+    void ShowIdentity();
+    void ParseUploadedFile();
+};
+
+// The number filled on the right with "0" to 12 characters; longer ones unchanged.
+AnsiString PadSerialField(const AnsiString& text);
+
+} // namespace app

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace rtl {
+
+// An 8-bit, length-counted text that may hold zero bytes. Every text of the tool is code
+// page 932; it is converted only at the edge, where it is shown.
+using AnsiString = std::string;
+
+// Every occurrence of from replaced by to, scanning left to right without rescanning.
+AnsiString StringReplaceAll(const AnsiString& text, const AnsiString& from, const AnsiString& to);
+// Without leading and trailing bytes of code 0 to 32.
+AnsiString Trim(const AnsiString& text);
+// Without trailing bytes of code 0 to 32.
+AnsiString TrimRight(const AnsiString& text);
+bool Contains(const AnsiString& text, const AnsiString& part);
+bool StartsWith(const AnsiString& text, const AnsiString& prefix);
+
+// printf-style formatting into a text (no length limit).
+AnsiString Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+AnsiString FormatV(const char* format, va_list args);
+
+} // namespace rtl

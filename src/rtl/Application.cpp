@@ -1,0 +1,22 @@
+#include "Application.h"
+
+namespace rtl {
+
+namespace {
+TApplication gApplication;
+}
+
+TApplication* Application = &gApplication;
+
+int TApplication::MessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags)
+{
+    return FMessageBox ? FMessageBox(text, caption, flags) : IDCANCEL;
+}
+
+void TApplication::Terminate()
+{
+    if (FTerminate)
+        FTerminate();
+}
+
+} // namespace rtl

@@ -1,0 +1,176 @@
+#include "ConsoleFrontEnd.h"
+
+#include "hid/Hid.h"
+#include "rtl/Application.h"
+#include "rtl/CodePage.h"
+#include "rtl/MainThreadQueue.h"
+
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+#include <thread>
+
+namespace console {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> gInterrupted{false};
+
+// SIGINT and SIGTERM are taken by a thread of their own, which wakes the main loop; the main
+// thread then ends the run cleanly.
+void WatchSignals()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::thread([signals] {
+            for (;;) {
+                int received = 0;
+                if (sigwait(&signals, &received) == 0) {
+                    gInterrupted = true;
+                    rtl::TMainThreadQueue::Instance().Post([] {});
+                }
+            }
+        }).detach();
+    });
+}
+
+std::string OneLine(const rtl::AnsiString& text)
+{
+    return rtl::Utf8FromCp932(rtl::StringReplaceAll(text, "\r\n", " "));
+}
+
+class TConsolePeers : public rtl::TLabelPeer, public rtl::TMemoPeer, public rtl::TTimerPeer {
+public:
+    TConsolePeers(app::TForm1& form, const TSessionOptions& options, std::ostream& out, std::ostream& err)
+        : FForm(form), FOptions(options), FOut(out), FErr(err)
+    {
+        form.Label1->SetPeer(this);
+        form.Memo1->SetPeer(this);
+        form.Memo2->SetPeer(this);
+        form.Timer1->SetPeer(this);
+        CaptionChanged(*form.Label1);
+        TimerChanged(*form.Timer1);
+        rtl::Application->SetMessageBoxHook(
+            [this](const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags) {
+                return Answer(text, caption, flags);
+            });
+    }
+    ~TConsolePeers() override
+    {
+        rtl::Application->SetMessageBoxHook(nullptr);
+        FForm.Label1->SetPeer(nullptr);
+        FForm.Memo1->SetPeer(nullptr);
+        FForm.Memo2->SetPeer(nullptr);
+        FForm.Timer1->SetPeer(nullptr);
+    }
+
+    void CaptionChanged(rtl::TLabel& label) override { FErr << "status: " << OneLine(label.Caption()) << std::endl; }
+
+    void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override
+    {
+        if (&memo == FForm.Memo1.get())
+            FOut << rtl::Utf8FromCp932(line) << std::endl;
+    }
+
+    void LinesChanged(rtl::TMemo& memo) override
+    {
+        if (&memo != FForm.Memo2.get())
+            return;
+        const auto& lines = memo.Lines();
+        FErr << "identity: " << (lines.size() > 0 ? OneLine(lines[0]) : "") << " | "
+             << (lines.size() > 1 ? OneLine(lines[1]) : "") << std::endl;
+    }
+
+    void TimerChanged(rtl::TTimer& timer) override
+    {
+        FNextTick = Clock::now() + std::chrono::milliseconds(timer.Interval());
+    }
+
+    Clock::time_point NextTick() const { return FNextTick; }
+
+private:
+    int Answer(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned)
+    {
+        if (caption != app::ConfirmationCaption)
+            return rtl::IDOK;
+        const bool yes = rtl::Contains(text, "RGINFO.INI") ? FOptions.ReadInfo : FOptions.WriteSerial;
+        FErr << "confirm: " << OneLine(text) << " -> " << (yes ? "OK" : "Cancel") << std::endl;
+        return yes ? rtl::IDOK : rtl::IDCANCEL;
+    }
+
+    app::TForm1& FForm;
+    const TSessionOptions& FOptions;
+    std::ostream& FOut;
+    std::ostream& FErr;
+    Clock::time_point FNextTick = Clock::now();
+};
+
+class TSessionCounter {
+public:
+    void SessionEnded(rtl::TObject*) { ++FCount; }
+    int FCount = 0;
+};
+
+} // namespace
+
+int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err)
+{
+    WatchSignals();
+    auto& queue = rtl::TMainThreadQueue::Instance();
+    queue.SetMainThread();
+    bool closed = false;
+    rtl::Application->SetTerminateHook([&closed] { closed = true; });
+
+    app::TForm1 form;
+    TConsolePeers peers(form, options, out, err);
+    TSessionCounter counter;
+    form.OnSessionEnd = rtl::TNotifyEvent::Of<&TSessionCounter::SessionEnded>(&counter);
+    if (!hid::HidBound()) {
+        err << "tolvane-cli: the HID libraries (HID.dll, SetupApi.dll) cannot be loaded" << std::endl;
+        return ExitNoHid;
+    }
+
+    const auto started = Clock::now();
+    int exitCode = ExitDone;
+    for (;;) {
+        if (gInterrupted) {
+            exitCode = ExitInterrupted;
+            break;
+        }
+        if (closed || (options.Sessions > 0 && counter.FCount >= options.Sessions))
+            break;
+        auto wake = Clock::now() + std::chrono::milliseconds(100);
+        if (form.Timer1->Running())
+            wake = std::min(wake, peers.NextTick());
+        if (options.Timeout) {
+            const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
+            if (Clock::now() >= end) {
+                err << "tolvane-cli: timed out" << std::endl;
+                exitCode = ExitTimeout;
+                break;
+            }
+            wake = std::min(wake, end);
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
+        if (wait.count() > 0)
+            queue.WaitForWork(wait);
+        queue.ProcessPending();
+        if (form.Timer1->Running() && Clock::now() >= peers.NextTick()) {
+            peers.TimerChanged(*form.Timer1);
+            form.Timer1->Tick();
+        }
+    }
+    // Give the unit back before the window goes, so its reader stops in an orderly way.
+    form.HidCtrl1->ReturnDevice(form.FHidDevice);
+    rtl::Application->SetTerminateHook(nullptr);
+    return exitCode;
+}
+
+} // namespace console

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "app/Main.h"
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+
+namespace console {
+
+struct TSessionOptions {
+    bool ReadInfo = false;    // answer to "Is read RGINFO.INI?"
+    bool WriteSerial = false; // answer to "Is a Serial write in?"
+    int Sessions = 1;         // 0: until interrupted
+    std::optional<std::chrono::duration<double>> Timeout;
+};
+
+enum : int { ExitDone = 0, ExitNoHid = 1, ExitUsage = 2, ExitTimeout = 3, ExitInterrupted = 130 };
+
+// Runs TForm1 exactly as the window does, without a window: the activity log goes to out as
+// it is written, status, identity and confirmation lines to err. Returns the exit code.
+int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace console
