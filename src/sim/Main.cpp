@@ -1,0 +1,136 @@
+#include "BehaviourModel.h"
+#include "Console.h"
+#include "Options.h"
+#include "Script.h"
+#include "ScriptRunner.h"
+#include "StopSignal.h"
+#include "Trace.h"
+#include "VirtualUnit.h"
+
+#include "winapi/posix/UnitDirectory.h"
+
+#include <cstdio>
+#include <memory>
+#include <poll.h>
+#include <thread>
+#include <vector>
+
+using namespace sim;
+
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+int UsageError(const std::string& message)
+{
+    PrintDiagnostic("%s", message.c_str());
+    PrintDiagnostic("usage: quillmark-sim [OPTION]...; --help lists the options");
+    return ExitUsage;
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool LoadScript(const std::string& path, TScript& script)
+{
+    TBytes text;
+    TScriptError error;
+    if (!ReadWholeFile(path, text, error)) {
+        PrintDiagnostic("%s", error.Message.c_str());
+        return false;
+    }
+    if (!script.Parse(std::string(text.begin(), text.end()), error)
+        || !script.LoadFiles(DirectoryOf(path), error)) {
+        PrintDiagnostic("%s:%d: malformed script: %s", path.c_str(), error.Line, error.Message.c_str());
+        return false;
+    }
+    return true;
+}
+
+void WaitForStop()
+{
+    pollfd stop {TStopSignal::StopFd(), POLLIN, 0};
+    while (::poll(&stop, 1, -1) <= 0) {
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TSimOptions options;
+    std::string error;
+    switch (ParseOptions(argc, argv, options, error)) {
+    case TParseOutcome::Help:
+        std::fputs(HelpText().c_str(), stdout);
+        return ExitOk;
+    case TParseOutcome::Error:
+        return UsageError(error);
+    case TParseOutcome::Run:
+        break;
+    }
+
+    TScript script;
+    if (!options.Script.empty() && !LoadScript(options.Script, script))
+        return ExitUsage;
+    if (!options.InfoFile.empty()) {
+        TBytes contents;
+        TScriptError readError;
+        if (!ReadWholeFile(options.InfoFile, contents, readError))
+            return UsageError("--info-file: " + readError.Message);
+        options.Model.InfoFile = std::move(contents);
+    }
+
+    const std::string directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
+    if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
+        PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
+        return ExitUsage;
+    }
+    std::unique_ptr<TTrace> trace;
+    if (!options.Trace.empty() && !(trace = TTrace::Open(options.Trace, error)))
+        return UsageError(error);
+    if (!TStopSignal::Install(error)) {
+        PrintDiagnostic("%s", error.c_str());
+        return ExitFailed;
+    }
+
+    std::vector<std::unique_ptr<TVirtualUnit>> units;
+    for (unsigned i = 1; i <= options.Count; ++i) {
+        TUnitDescription description = options.Unit;
+        description.Directory = directory;
+        if (options.Count > 1)
+            description.Name += "-" + std::to_string(i);
+        auto unit = std::make_unique<TVirtualUnit>(description, TStopSignal::StopFd(), trace.get());
+        if (!unit->Place(error)) {
+            PrintDiagnostic("cannot place %s: %s", description.Name.c_str(), error.c_str());
+            return ExitUsage; // the units placed so far are taken out by their destructors
+        }
+        units.push_back(std::move(unit));
+    }
+
+    if (!options.Script.empty()) {
+        const int result = TScriptRunner(*units.front(), script, options.Script, options.StepTimeout).Run();
+        units.front()->Remove();
+        return result;
+    }
+
+    std::vector<std::thread> threads;
+    for (auto& unit : units) {
+        threads.emplace_back([&unit, &options] {
+            TBehaviourModel(options.Model).Run(*unit, options.StepTimeout);
+        });
+    }
+    WaitForStop();
+    for (std::thread& thread : threads)
+        thread.join();
+    for (auto& unit : units)
+        unit->Remove();
+    return ExitOk;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "BehaviourModel.h"
+#include "VirtualUnit.h"
+
+#include <chrono>
+#include <string>
+
+namespace sim {
+
+struct TSimOptions {
+    std::string Directory;               // empty: the unit directory rule decides
+    unsigned Count = 1;
+    TUnitDescription Unit;               // Name and everything the hello tells
+    TModelSettings Model;
+    std::string InfoFile;
+    std::string Script;
+    std::chrono::milliseconds StepTimeout{5000};
+    std::string Trace;
+};
+
+enum class TParseOutcome { Run, Help, Error };
+
+// On Error, `error` says which option or value was wrong.
+TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& options, std::string& error);
+
+std::string HelpText();
+
+} // namespace sim
