@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; silent when all are present.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libgtest-dev)
+packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/Main.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+namespace qtui {
+
+// Form1 on Qt Widgets: the window of the description, with native peers for the session's
+// component models. It owns the form; closing the window ends the program.
+class TQtMainWindow : public QMainWindow,
+                      rtl::TLabelPeer,
+                      rtl::TMemoPeer,
+                      rtl::TTimerPeer,
+                      rtl::TMenuItemPeer {
+public:
+    TQtMainWindow();
+    ~TQtMainWindow() override;
+
+    app::TForm1& Form() { return *FForm; }
+    QWidget* Client() const { return FClient; }
+    QLabel* Label1() const { return FLabel1; }
+    QPlainTextEdit* Memo1() const { return FMemo1; }
+    QPlainTextEdit* Memo2() const { return FMemo2; }
+    QPushButton* SpeedButton1() const { return FSpeedButton1; }
+    QAction* ActionOf(const rtl::TMenuItem* item) const;
+
+    // Shows a box as the session asks for one: modal, with the buttons and icon of the flags.
+    int ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void CaptionChanged(rtl::TLabel& label) override;
+    void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
+    void Cleared(rtl::TMemo& memo) override;
+    void LinesChanged(rtl::TMemo& memo) override;
+    void TimerChanged(rtl::TTimer& timer) override;
+    void EnabledChanged(rtl::TMenuItem& item) override;
+
+    std::unique_ptr<app::TForm1> FForm;
+    QWidget* FClient = nullptr;
+    QLabel* FLabel1 = nullptr;
+    QPlainTextEdit* FMemo1 = nullptr;
+    QPlainTextEdit* FMemo2 = nullptr;
+    QPushButton* FSpeedButton1 = nullptr;
+    QTimer* FTimer = nullptr;
+    std::map<const rtl::TMenuItem*, QAction*> FActions;
+};
+
+// Wires the main-thread queue into Qt's event loop and installs the message-box and close
+// hooks. Call once, after the QApplication exists and before the window is made.
+void InstallQtRuntime();
+
+// The font of the description, with a Japanese fallback where "ＭＳ ゴシック" is missing.
+QFont WindowFont();
+
+QString ToQString(const rtl::AnsiString& text);
+
+} // namespace qtui

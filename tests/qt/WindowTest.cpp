@@ -1,0 +1,203 @@
+// The Linux window: its layout as described, and whole sessions driven through it with the
+// confirmation boxes answered the way an operator would.
+
+#include "QtMainWindow.h"
+#include "SimProcess.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+using namespace testsupport;
+
+namespace {
+
+// Runs Qt's event loop until the condition holds or the time is up.
+bool RunUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+struct TSeenBox {
+    QString Title;
+    QString Text;
+    QMessageBox::Icon Icon;
+    QMessageBox::StandardButtons Buttons;
+    bool TimerRunning;
+};
+
+// Answers every modal box as it opens, as an operator would, and remembers what it saw.
+class TOperator {
+public:
+    TOperator(qtui::TQtMainWindow& window, std::function<QMessageBox::StandardButton(const TSeenBox&)> answer)
+        : FWindow(window), FAnswer(std::move(answer))
+    {
+        FWatch.setInterval(10);
+        QObject::connect(&FWatch, &QTimer::timeout, [this] { AnswerOpenBox(); });
+        FWatch.start();
+    }
+
+    std::vector<TSeenBox> Seen;
+
+private:
+    void AnswerOpenBox()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        TSeenBox seen{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                      FWindow.Form().Timer1->Running()};
+        Seen.push_back(seen);
+        box->button(FAnswer(seen))->click();
+    }
+
+    qtui::TQtMainWindow& FWindow;
+    std::function<QMessageBox::StandardButton(const TSeenBox&)> FAnswer;
+    QTimer FWatch;
+};
+
+class QtWindow : public ::testing::Test {
+protected:
+    TScratchUnitDirectory FUnits;
+};
+
+TEST_F(QtWindow, LaysOutTheDescribedWindow)
+{
+    qtui::TQtMainWindow window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "TOLVANE");
+    EXPECT_EQ(window.Client()->size(), QSize(242, 92));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(window.Client()->geometry().top(), window.menuBar()->geometry().bottom() + 1);
+
+    EXPECT_EQ(window.Label1()->geometry(), QRect(24, 8, 198, 12));
+    EXPECT_EQ(window.Memo2()->geometry(), QRect(20, 32, 205, 49));
+    EXPECT_EQ(window.Memo1()->geometry(), QRect(20, 140, 829, 393));
+    EXPECT_EQ(window.SpeedButton1()->geometry(), QRect(736, 552, 85, 22));
+    // Outside the client area: they work but are never seen.
+    EXPECT_FALSE(window.Client()->rect().intersects(window.Memo1()->geometry()));
+    EXPECT_FALSE(window.Client()->rect().intersects(window.SpeedButton1()->geometry()));
+    EXPECT_EQ(window.SpeedButton1()->focusPolicy(), Qt::NoFocus);
+
+    EXPECT_EQ(window.Label1()->text(), "Please set Quillmark to a cradle.");
+    EXPECT_EQ(window.Memo2()->toPlainText(), " FW :\nSER :");
+    EXPECT_TRUE(window.Memo2()->isReadOnly());
+    EXPECT_EQ(window.Memo2()->frameShape(), QFrame::NoFrame);
+    EXPECT_FALSE(window.Memo1()->isReadOnly());
+    EXPECT_EQ(QFontInfo(window.font()).pixelSize(), 12);
+
+    auto& form = window.Form();
+    EXPECT_EQ(window.ActionOf(form.File1)->text(), "File");
+    EXPECT_EQ(window.ActionOf(form.Exit1)->text(), "Close");
+    EXPECT_EQ(window.ActionOf(form.Info1)->text(), "Info");
+    EXPECT_EQ(window.ActionOf(form.Version1)->text(), "Version");
+    EXPECT_TRUE(window.ActionOf(form.File1)->isEnabled());
+    EXPECT_TRUE(window.ActionOf(form.Info1)->isEnabled());
+}
+
+TEST_F(QtWindow, AboutBoxShowsTheVersionWithOnlyOk)
+{
+    qtui::TQtMainWindow window;
+    window.show();
+    TOperator operatorAtDesk(window, [](const TSeenBox&) { return QMessageBox::Ok; });
+    window.ActionOf(window.Form().Version1)->trigger();
+    ASSERT_EQ(operatorAtDesk.Seen.size(), 1u);
+    const TSeenBox& about = operatorAtDesk.Seen[0];
+    EXPECT_EQ(about.Title, "Version");
+    EXPECT_TRUE(about.Text.startsWith("TOLVANE\n")) << about.Text.toStdString();
+    EXPECT_EQ(about.Icon, QMessageBox::Information);
+    EXPECT_EQ(about.Buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
+{
+    TSimProcess unit(FUnits.Path(), {"--version", "1.0.05", "--ser", "QM0000054321"});
+    qtui::TQtMainWindow window;
+    window.show();
+    auto& form = window.Form();
+    bool menusDisabledDuringSession = false;
+    TOperator operatorAtDesk(window, [&](const TSeenBox&) {
+        menusDisabledDuringSession = !window.ActionOf(form.File1)->isEnabled();
+        return QMessageBox::Ok;
+    });
+    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stFinished && !form.FHidDevice; }));
+
+    ASSERT_EQ(operatorAtDesk.Seen.size(), 2u);
+    EXPECT_EQ(operatorAtDesk.Seen[0].Title, "Confirmation");
+    EXPECT_EQ(operatorAtDesk.Seen[0].Text, "Get GSER response.\nIs read RGINFO.INI?");
+    EXPECT_EQ(operatorAtDesk.Seen[0].Icon, QMessageBox::Question);
+    EXPECT_EQ(operatorAtDesk.Seen[0].Buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(operatorAtDesk.Seen[1].Text, "Is a Serial write in?");
+    // No step may start while a box waits for the operator.
+    EXPECT_FALSE(operatorAtDesk.Seen[0].TimerRunning);
+    EXPECT_FALSE(operatorAtDesk.Seen[1].TimerRunning);
+    EXPECT_TRUE(menusDisabledDuringSession);
+
+    EXPECT_EQ(window.Label1()->text(), "Serial write end.");
+    EXPECT_EQ(window.Memo2()->toPlainText(), " FW : 1.0.05\nSER : QM0000054321");
+    const QString log = window.Memo1()->toPlainText();
+    EXPECT_TRUE(log.contains("Verify : OK. fileSize:")) << log.toStdString();
+    EXPECT_TRUE(log.contains("\u30D0\u30FC\u30B8\u30E7\u30F31.0.05")) << log.toStdString(); // バージョン
+    EXPECT_TRUE(log.contains(">>SSER ")) << log.toStdString();
+
+    // Taking the finished unit out shows the cradle text and opens the menus at the next tick.
+    unit.Stop();
+    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stIdle && window.ActionOf(form.File1)->isEnabled(); }));
+    EXPECT_EQ(window.Label1()->text(), "Please set Quillmark to a cradle.");
+}
+
+TEST_F(QtWindow, CancelAtTheFirstConfirmationEndsTheSessionWithoutUpload)
+{
+    TSimProcess unit(FUnits.Path(), {});
+    qtui::TQtMainWindow window;
+    window.show();
+    auto& form = window.Form();
+    TOperator operatorAtDesk(window, [](const TSeenBox&) { return QMessageBox::Cancel; });
+    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stFinished && !form.FHidDevice; }));
+    ASSERT_EQ(operatorAtDesk.Seen.size(), 1u);
+    EXPECT_EQ(window.Label1()->text(), "Read end.");
+    EXPECT_FALSE(window.Memo1()->toPlainText().contains("UPLS"));
+}
+
+TEST_F(QtWindow, ClosingWhileAUnitIsLentEndsCleanly)
+{
+    // The unit answers the version and then keeps the tool waiting, reader running.
+    const std::string script = FUnits.Path() + "/hold.txt";
+    FILE* file = fopen(script.c_str(), "w");
+    fputs("expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsleep 60000\n", file);
+    fclose(file);
+    TSimProcess unit(FUnits.Path(), {"--script", script});
+    {
+        qtui::TQtMainWindow window;
+        window.show();
+        auto& form = window.Form();
+        ASSERT_TRUE(RunUntil([&] { return form.FState == app::stSerialInfoWait && form.FHidDevice; }));
+        ASSERT_NE(form.FHidDevice->FReader, nullptr);
+        // The menus are disabled now; the title bar's close still ends the program.
+        EXPECT_FALSE(window.ActionOf(form.File1)->isEnabled());
+        window.close();
+        EXPECT_FALSE(window.isVisible());
+    }
+    // The window and its reader are gone; the unit itself is still waiting in its script.
+    EXPECT_EQ(unit.Stop(), 1);
+}
+
+} // namespace
