@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run clean
+.PHONY: all deps build test run windows windows-check clean
 
 all: build
 
@@ -19,6 +19,17 @@ test: build
 
 run: build
 	@scripts/run-unit.sh $(BUILD)
+
+# The Windows programs, cross-built with MinGW-w64: build/windows/src/ui/win32/tolvane.exe and
+# build/windows/src/ui/console/tolvane-cli.exe.
+windows:
+	@scripts/install-deps.sh windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows
+
+# Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, and the window.
+windows-check: windows
+	@scripts/windows-smoke.sh build/windows
 
 clean:
 	rm -rf build

@@ -3,6 +3,11 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic)
+# `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
+if [ "${1:-}" = windows ]; then
+  packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
+            x11-utils imagemagick fonts-ipafont-gothic)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* VersionLogText = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93";   // バージョン
 constexpr const char* FirmwareTypeLogText = "\x46\x57\x83\x5E\x83\x43\x83\x76"; // FWタイプ
-constexpr unsigned ConfirmFlags = rtl::MB_OKCANCEL | rtl::MB_ICONQUESTION;
+constexpr unsigned ConfirmFlags = rtl::MbOkCancel | rtl::MbIconQuestion;
 
 // A GSER column, 1-based characters first to last, trimmed; what lies beyond the text is
 // simply not there.
@@ -84,7 +84,7 @@ void TForm1::HandleSerialInfoResponse()
     ShowIdentity();
     Label1->SetCaption("Read end.");
     if (rtl::Application->MessageBox("Get GSER response.\r\nIs read RGINFO.INI?", ConfirmationCaption, ConfirmFlags)
-        == rtl::IDOK) {
+        == rtl::IdOk) {
         SendCommand("UPLS RGINFO.INI");
         FState = stUploadWait;
     } else {
@@ -98,7 +98,7 @@ void TForm1::StartSerialWrite()
         FState = stFinished;
         return;
     }
-    if (rtl::Application->MessageBox("Is a Serial write in?", ConfirmationCaption, ConfirmFlags) != rtl::IDOK) {
+    if (rtl::Application->MessageBox("Is a Serial write in?", ConfirmationCaption, ConfirmFlags) != rtl::IdOk) {
         FState = stFinished;
         return;
     }

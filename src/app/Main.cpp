@@ -79,7 +79,7 @@ void TForm1::Exit1Click(rtl::TObject*)
 void TForm1::Version1Click(rtl::TObject*)
 {
     rtl::Application->MessageBox("TOLVANE\r\nVersion " TOLVANE_VERSION, "Version",
-                                 rtl::MB_OK | rtl::MB_ICONINFORMATION);
+                                 rtl::MbOk | rtl::MbIconInformation);
 }
 
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)

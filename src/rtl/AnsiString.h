@@ -19,7 +19,7 @@ bool Contains(const AnsiString& text, const AnsiString& part);
 bool StartsWith(const AnsiString& text, const AnsiString& prefix);
 
 // printf-style formatting into a text (no length limit).
-AnsiString Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+AnsiString Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 AnsiString FormatV(const char* format, va_list args);
 
 } // namespace rtl

@@ -10,7 +10,7 @@ TApplication* Application = &gApplication;
 
 int TApplication::MessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags)
 {
-    return FMessageBox ? FMessageBox(text, caption, flags) : IDCANCEL;
+    return FMessageBox ? FMessageBox(text, caption, flags) : IdCancel;
 }
 
 void TApplication::Terminate()

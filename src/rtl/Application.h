@@ -4,11 +4,16 @@
 
 #include <functional>
 
+#ifdef _WIN32
+// windows.h renames MessageBox to MessageBoxA; every user of this header must see the same.
+#include <windows.h>
+#endif
+
 namespace rtl {
 
-// Message-box results and flags, as Windows numbers them.
-enum : int { IDOK = 1, IDCANCEL = 2 };
-enum : unsigned { MB_OK = 0x00, MB_OKCANCEL = 0x01, MB_ICONQUESTION = 0x20, MB_ICONINFORMATION = 0x40 };
+// Message-box results and flags, as Windows numbers them (named apart from windows.h).
+enum : int { IdOk = 1, IdCancel = 2 };
+enum : unsigned { MbOk = 0x00, MbOkCancel = 0x01, MbIconQuestion = 0x20, MbIconInformation = 0x40 };
 
 // The application object: the front end installs how message boxes are shown and how the
 // main window is closed; the session only asks.

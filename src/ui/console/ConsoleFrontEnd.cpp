@@ -1,14 +1,22 @@
 #include "ConsoleFrontEnd.h"
 
+#include "ConsoleLoop.h"
+
 #include "hid/Hid.h"
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
 #include "rtl/MainThreadQueue.h"
 
 #include <atomic>
+#include <mutex>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 #include <pthread.h>
-#include <thread>
+#endif
 
 namespace console {
 
@@ -18,6 +26,30 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> gInterrupted{false};
 
+void Interrupt()
+{
+    gInterrupted = true;
+    rtl::TMainThreadQueue::Instance().Post([] {});
+}
+
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console come on a thread of the system's; the main
+// loop then ends the run cleanly.
+BOOL WINAPI ConsoleControl(DWORD)
+{
+    Interrupt();
+    return TRUE;
+}
+
+void WatchSignals()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetConsoleCtrlHandler(ConsoleControl, TRUE);
+        SetConsoleOutputCP(CP_UTF8);
+    });
+}
+#else
 // SIGINT and SIGTERM are taken by a thread of their own, which wakes the main loop; the main
 // thread then ends the run cleanly.
 void WatchSignals()
@@ -32,14 +64,13 @@ void WatchSignals()
         std::thread([signals] {
             for (;;) {
                 int received = 0;
-                if (sigwait(&signals, &received) == 0) {
-                    gInterrupted = true;
-                    rtl::TMainThreadQueue::Instance().Post([] {});
-                }
+                if (sigwait(&signals, &received) == 0)
+                    Interrupt();
             }
         }).detach();
     });
 }
+#endif
 
 std::string OneLine(const rtl::AnsiString& text)
 {
@@ -99,10 +130,10 @@ private:
     int Answer(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned)
     {
         if (caption != app::ConfirmationCaption)
-            return rtl::IDOK;
+            return rtl::IdOk;
         const bool yes = rtl::Contains(text, "RGINFO.INI") ? FOptions.ReadInfo : FOptions.WriteSerial;
         FErr << "confirm: " << OneLine(text) << " -> " << (yes ? "OK" : "Cancel") << std::endl;
-        return yes ? rtl::IDOK : rtl::IDCANCEL;
+        return yes ? rtl::IdOk : rtl::IdCancel;
     }
 
     app::TForm1& FForm;
@@ -123,8 +154,7 @@ public:
 int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err)
 {
     WatchSignals();
-    auto& queue = rtl::TMainThreadQueue::Instance();
-    queue.SetMainThread();
+    TConsoleLoop loop;
     bool closed = false;
     rtl::Application->SetTerminateHook([&closed] { closed = true; });
 
@@ -159,9 +189,7 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
             wake = std::min(wake, end);
         }
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-        if (wait.count() > 0)
-            queue.WaitForWork(wait);
-        queue.ProcessPending();
+        loop.WaitAndDispatch(std::max(wait, std::chrono::milliseconds(0)));
         if (form.Timer1->Running() && Clock::now() >= peers.NextTick()) {
             peers.TimerChanged(*form.Timer1);
             form.Timer1->Tick();

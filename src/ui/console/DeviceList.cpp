@@ -1,8 +1,9 @@
 #include "DeviceList.h"
 
+#include "ConsoleLoop.h"
+
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
-#include "rtl/MainThreadQueue.h"
 #include "rtl/Unicode.h"
 
 #include <chrono>
@@ -36,6 +37,7 @@ std::string Hex4(unsigned value)
 
 int ListDevices(std::ostream& out, std::ostream& err)
 {
+    TConsoleLoop loop;
     TDeviceLister lister;
     hid::THidDeviceController controller(nullptr);
     if (!hid::HidBound()) {
@@ -48,12 +50,9 @@ int ListDevices(std::ostream& out, std::ostream& err)
     controller.EndLoading();
 
     // The first scan always reports a change, even when it finds nothing.
-    auto& queue = rtl::TMainThreadQueue::Instance();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!lister.FScanned && std::chrono::steady_clock::now() < deadline) {
-        queue.WaitForWork(std::chrono::milliseconds(100));
-        queue.ProcessPending();
-    }
+    while (!lister.FScanned && std::chrono::steady_clock::now() < deadline)
+        loop.WaitAndDispatch(std::chrono::milliseconds(100));
     if (!lister.FScanned) {
         err << "tolvane-cli: the device scan did not run\n";
         return 1;

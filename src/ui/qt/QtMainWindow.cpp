@@ -69,7 +69,7 @@ void InstallQtRuntime()
     });
     rtl::Application->SetMessageBoxHook(
         [](const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags) {
-            return gMainWindow ? gMainWindow->ShowMessageBox(text, caption, flags) : rtl::IDCANCEL;
+            return gMainWindow ? gMainWindow->ShowMessageBox(text, caption, flags) : rtl::IdCancel;
         });
     rtl::Application->SetTerminateHook([] {
         if (gMainWindow)
@@ -187,15 +187,15 @@ int TQtMainWindow::ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiSt
     QMessageBox box(this);
     box.setWindowTitle(ToQString(caption));
     box.setText(ToQString(rtl::StringReplaceAll(text, "\r\n", "\n")));
-    box.setIcon((flags & rtl::MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::Information);
-    if ((flags & 0x0F) == rtl::MB_OKCANCEL) {
+    box.setIcon((flags & rtl::MbIconQuestion) ? QMessageBox::Question : QMessageBox::Information);
+    if ((flags & 0x0F) == rtl::MbOkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Ok);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
     // Closing the box without a button counts as Cancel, as on Windows.
-    return box.exec() == QMessageBox::Ok ? rtl::IDOK : rtl::IDCANCEL;
+    return box.exec() == QMessageBox::Ok ? rtl::IdOk : rtl::IdCancel;
 }
 
 void TQtMainWindow::CaptionChanged(rtl::TLabel& label)

@@ -1,0 +1,272 @@
+#include "Win32MainWindow.h"
+
+#include "rtl/Application.h"
+#include "rtl/CodePage.h"
+#include "rtl/MainThreadQueue.h"
+
+#include <string>
+
+namespace win32ui {
+
+namespace {
+
+constexpr const wchar_t* WindowClass = L"TForm1";
+constexpr UINT WM_RUN_QUEUE = WM_APP + 1;
+constexpr UINT_PTR StepTimerId = 1;
+enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103 };
+constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+TWin32MainWindow* gMainWindow = nullptr;
+
+std::wstring Wide(const rtl::AnsiString& text)
+{
+    const std::u16string wide = rtl::Utf16FromCp932(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+std::wstring LinesText(const rtl::TMemo& memo)
+{
+    std::wstring text;
+    for (const auto& line : memo.Lines()) {
+        if (!text.empty())
+            text += L"\r\n";
+        text += Wide(line);
+    }
+    return text;
+}
+
+HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::TBounds& bounds, HWND parent,
+                   UINT id, HINSTANCE instance)
+{
+    return CreateWindowExW(exStyle, kind, L"", WS_CHILD | WS_VISIBLE | style, bounds.Left, bounds.Top, bounds.Width,
+                           bounds.Height, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance,
+                           nullptr);
+}
+
+} // namespace
+
+TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
+{
+    gMainWindow = this;
+    FButtonFace = GetSysColorBrush(COLOR_BTNFACE);
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, L"MAINICON");
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = FButtonFace;
+    windowClass.lpszClassName = WindowClass;
+    RegisterClassExW(&windowClass);
+
+    FForm = std::make_unique<app::TForm1>();
+
+    // The client area of the description, under the menu bar, centred on the screen.
+    RECT frame{0, 0, app::layout::ClientWidth, app::layout::ClientHeight};
+    AdjustWindowRectEx(&frame, WindowStyle, TRUE, WS_EX_COMPOSITED);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    FMenu = CreateMainMenu();
+    FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left,
+                              top, width, height, nullptr, FMenu, instance, this);
+    CreateControls(instance);
+
+    FForm->Label1->SetPeer(this);
+    FForm->Memo1->SetPeer(this);
+    FForm->Memo2->SetPeer(this);
+    FForm->Timer1->SetPeer(this);
+    FForm->File1->SetPeer(this);
+    FForm->Info1->SetPeer(this);
+    TimerChanged(*FForm->Timer1);
+
+    auto& queue = rtl::TMainThreadQueue::Instance();
+    queue.SetMainThread();
+    queue.SetWakeHandler([window = FWindow] { PostMessageW(window, WM_RUN_QUEUE, 0, 0); });
+    PostMessageW(FWindow, WM_RUN_QUEUE, 0, 0);
+    rtl::Application->SetMessageBoxHook([this](const rtl::AnsiString& text, const rtl::AnsiString& caption,
+                                               unsigned flags) { return ShowMessageBox(text, caption, flags); });
+    rtl::Application->SetTerminateHook([this] { PostMessageW(FWindow, WM_CLOSE, 0, 0); });
+}
+
+TWin32MainWindow::~TWin32MainWindow()
+{
+    rtl::Application->SetMessageBoxHook(nullptr);
+    rtl::Application->SetTerminateHook(nullptr);
+    rtl::TMainThreadQueue::Instance().SetWakeHandler(nullptr);
+    FForm->Label1->SetPeer(nullptr);
+    FForm->Memo1->SetPeer(nullptr);
+    FForm->Memo2->SetPeer(nullptr);
+    FForm->Timer1->SetPeer(nullptr);
+    FForm->File1->SetPeer(nullptr);
+    FForm->Info1->SetPeer(nullptr);
+    // Give the unit back so its reader stops before the form and its controller go.
+    FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
+    FForm.reset();
+    if (FWindow)
+        DestroyWindow(FWindow);
+    if (FFont)
+        DeleteObject(FFont);
+    gMainWindow = nullptr;
+}
+
+HMENU TWin32MainWindow::CreateMainMenu()
+{
+    HMENU menu = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, IdExit1, Wide(FForm->Exit1->Caption()).c_str());
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(file), Wide(FForm->File1->Caption()).c_str());
+    HMENU info = CreatePopupMenu();
+    AppendMenuW(info, MF_STRING, IdVersion1, Wide(FForm->Version1->Caption()).c_str());
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(info), Wide(FForm->Info1->Caption()).c_str());
+    return menu;
+}
+
+void TWin32MainWindow::CreateControls(HINSTANCE instance)
+{
+    const std::wstring face = Wide(app::layout::FontName);
+    FFont = CreateFontW(app::layout::FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
+
+    // Creation order as described; Memo1 and the Close button lie outside the client area and
+    // the window has no scroll bars, so they are never seen.
+    FSpeedButton1 = CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1,
+                                  instance);
+    SetWindowTextW(FSpeedButton1, Wide(FForm->SpeedButton1->Caption()).c_str());
+    FLabel1 = CreateControl(0, L"STATIC", SS_LEFT, app::layout::Label1, FWindow, 0, instance);
+    SetWindowTextW(FLabel1, Wide(FForm->Label1->Caption()).c_str());
+    FMemo1 = CreateControl(WS_EX_CLIENTEDGE, L"EDIT",
+                           WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL
+                               | ES_WANTRETURN,
+                           app::layout::Memo1, FWindow, 0, instance);
+    SendMessageW(FMemo1, EM_SETLIMITTEXT, 0, 0); // the log has no length limit
+    FMemo2 = CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0,
+                           instance);
+    SetWindowTextW(FMemo2, LinesText(*FForm->Memo2).c_str());
+    for (HWND control : {FSpeedButton1, FLabel1, FMemo1, FMemo2})
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+}
+
+void TWin32MainWindow::Show(int showCommand)
+{
+    ShowWindow(FWindow, showCommand);
+    UpdateWindow(FWindow);
+}
+
+int TWin32MainWindow::Run()
+{
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(FWindow, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TWin32MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self || !self->FWindow)
+        return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_RUN_QUEUE:
+        rtl::TMainThreadQueue::Instance().ProcessPending();
+        return 0;
+    case WM_TIMER:
+        if (wParam == StepTimerId)
+            FForm->Timer1->Tick();
+        return 0;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IdExit1:
+            FForm->Exit1->Click();
+            return 0;
+        case IdVersion1:
+            FForm->Version1->Click();
+            return 0;
+        case IdSpeedButton1:
+            if (HIWORD(wParam) == BN_CLICKED)
+                FForm->SpeedButton1->Click();
+            return 0;
+        }
+        break;
+    case WM_CTLCOLORSTATIC:
+        // The label and the read-only identity display sit on the button face.
+        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+        SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+        return reinterpret_cast<LRESULT>(FButtonFace);
+    case WM_DESTROY:
+        KillTimer(FWindow, StepTimerId);
+        FWindow = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(FWindow, message, wParam, lParam);
+}
+
+int TWin32MainWindow::ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags)
+{
+    const int result = MessageBoxW(FWindow, Wide(text).c_str(), Wide(caption).c_str(), flags);
+    return result == IDOK ? rtl::IdOk : rtl::IdCancel;
+}
+
+void TWin32MainWindow::CaptionChanged(rtl::TLabel& label)
+{
+    SetWindowTextW(FLabel1, Wide(label.Caption()).c_str());
+}
+
+void TWin32MainWindow::LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line)
+{
+    if (&memo != FForm->Memo1.get())
+        return;
+    const std::wstring text = (memo.Lines().size() > 1 ? L"\r\n" : L"") + Wide(line);
+    const LRESULT end = GetWindowTextLengthW(FMemo1);
+    SendMessageW(FMemo1, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(FMemo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TWin32MainWindow::Cleared(rtl::TMemo& memo)
+{
+    if (&memo == FForm->Memo1.get())
+        SetWindowTextW(FMemo1, L"");
+}
+
+void TWin32MainWindow::LinesChanged(rtl::TMemo& memo)
+{
+    if (&memo == FForm->Memo2.get())
+        SetWindowTextW(FMemo2, LinesText(memo).c_str());
+}
+
+void TWin32MainWindow::TimerChanged(rtl::TTimer& timer)
+{
+    if (!FWindow)
+        return;
+    if (timer.Running())
+        SetTimer(FWindow, StepTimerId, timer.Interval(), nullptr);
+    else
+        KillTimer(FWindow, StepTimerId);
+}
+
+void TWin32MainWindow::EnabledChanged(rtl::TMenuItem& item)
+{
+    const UINT position = &item == FForm->File1 ? 0 : 1;
+    EnableMenuItem(FMenu, position, MF_BYPOSITION | (item.Enabled() ? MF_ENABLED : MF_GRAYED));
+    if (FWindow)
+        DrawMenuBar(FWindow);
+}
+
+} // namespace win32ui
