@@ -22,6 +22,18 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "windows-smoke: $*" >&2; exit 1; }
 
+echo "== imports"
+for exe in "$build/src/ui/win32/tolvane.exe" "$build/src/ui/console/tolvane-cli.exe"; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}' | sort -u | tr '\n' ' ')
+  echo "$(basename "$exe"): $dlls"
+  for dll in $dlls; do
+    case $dll in
+      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|msvcrt.dll|advapi32.dll) ;;
+      *) fail "$(basename "$exe") imports $dll: only system DLLs may be linked, HID.dll and SetupApi.dll are bound at run time" ;;
+    esac
+  done
+done
+
 Xvfb "$display" -screen 0 640x400x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display
