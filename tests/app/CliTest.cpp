@@ -1,0 +1,292 @@
+// tolvane-cli against quillmark-sim units: the whole exchange byte for byte, scripted units
+// for exact exchanges, many sessions in a row, and the program's options and exit codes.
+
+#include "CliProcess.h"
+#include "SessionFixture.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <fstream>
+
+using namespace apptest;
+using ::testing::ElementsAre;
+
+namespace {
+
+// A logged input report: "<<" then hex pairs joined by "," then "-".
+bool IsReportLine(const std::string& message)
+{
+    const std::size_t dash = message.find('-');
+    if (message.compare(0, 2, "<<") != 0 || dash == std::string::npos || (dash > 2 && (dash - 2) % 3 != 2))
+        return false;
+    for (std::size_t i = 2; i < dash; ++i)
+        if ((i - 2) % 3 == 2 ? message[i] != ',' : !std::isxdigit(static_cast<unsigned char>(message[i])))
+            return false;
+    return true;
+}
+
+// What is neither a state line nor a logged report.
+std::vector<std::string> Events(const std::vector<std::string>& messages)
+{
+    std::vector<std::string> events;
+    for (const std::string& message : WithoutStateLines(messages))
+        if (!IsReportLine(message))
+            events.push_back(message);
+    return events;
+}
+
+// The logged reports' bytes as lower-case hex without separators.
+std::vector<std::string> LoggedReports(const std::vector<std::string>& messages)
+{
+    std::vector<std::string> reports;
+    for (const std::string& message : messages) {
+        if (!IsReportLine(message))
+            continue;
+        std::string hex;
+        for (std::size_t i = 2; i < message.find('-'); ++i)
+            if (message[i] != ',')
+                hex += static_cast<char>(std::tolower(static_cast<unsigned char>(message[i])));
+        reports.push_back(hex);
+    }
+    return reports;
+}
+
+std::string Bytes(const std::string& hex)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::size_t Count(const std::vector<std::string>& lines, const std::string& line)
+{
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+class Cli : public ::testing::Test {
+protected:
+    TSimProcess& Place(std::vector<std::string> args)
+    {
+        FSim = std::make_unique<TSimProcess>(FUnits.Path(), std::move(args));
+        return *FSim;
+    }
+    std::string WriteFile(const std::string& name, const std::string& contents)
+    {
+        const std::string path = FUnits.Path() + "/" + name;
+        std::ofstream(path, std::ios::binary) << contents;
+        return path;
+    }
+    int Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s)
+    {
+        TCliProcess cli(args);
+        const int code = cli.Wait(timeout);
+        FOut = cli.Out();
+        FErr = cli.Err();
+        return code;
+    }
+    std::vector<std::string> Messages() const { return StripTimeStamps(Lines(FOut)); }
+
+    TScratchUnitDirectory FUnits;
+    std::unique_ptr<TSimProcess> FSim;
+    std::string FTrace = FUnits.Path() + "/trace";
+    std::string FOut;
+    std::string FErr;
+};
+
+TEST_F(Cli, DefaultUnitRunsTheWholeExchangeWithExactReports)
+{
+    Place({"--trace", FTrace});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    const auto messages = Messages();
+    const auto in = TraceReports(FTrace, '<');
+    ASSERT_EQ(in.size(), 6u);
+    const std::string info = Bytes(in[4]).substr(1);
+    ASSERT_EQ(info.substr(0, 4), "UPLI");
+    const auto size = static_cast<unsigned char>(info[4]) | static_cast<unsigned char>(info[5]) << 8;
+    const std::string stamp = info.substr(8, info.find('\0', 8) - 8);
+
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "6", "99"));
+    EXPECT_THAT(Events(messages),
+                ElementsAre("  device change.", "  Connect device : Quillmark", ">>VER", "  バージョン1.0.05",
+                            "  FWタイプ2", ">>GSER", ">>UPLS RGINFO.INI", "<<Upload : Started. fileName:RGINFO.INI",
+                            ">>UPLR", ">>UPLR", "  ファイルデータ取得",
+                            "  Verify : OK. fileSize:" + std::to_string(size) + " timeStamp:" + stamp,
+                            "<<Upload : Done", ">>SSER P2301A000417 B2210C000388 QM0000012345"));
+    // Every report the unit sent is logged, answers up to their terminator, packets whole.
+    const auto logged = LoggedReports(messages);
+    ASSERT_EQ(logged.size(), in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        EXPECT_EQ(in[i].compare(2, logged[i].size(), logged[i]), 0) << i;
+        if (i >= 2 && i <= 4) {
+            EXPECT_EQ(logged[i].size(), in[i].size() - 2) << i;
+        }
+    }
+    EXPECT_EQ(logged[0], "4f4b20312e302e30350d0a");
+
+    const auto out = TraceReports(FTrace, '>');
+    EXPECT_THAT(out,
+                ElementsAre(ReportHex("VER"), ReportHex("GSER"), ReportHex("UPLS RGINFO.INI"),
+                            ReportHex(Reply(4097, 0)), ReportHex(Reply(4099, 0)),
+                            ReportHex("SSER P2301A000417 B2210C000388 QM0000012345")));
+    ASSERT_EQ(out.size(), 6u);
+    EXPECT_EQ(out[3],
+              "00"
+              "55504c52"
+              "01100000"
+              "00000000"
+                  + std::string(104, '0'));
+    EXPECT_THAT(Lines(FErr),
+                ElementsAre("status: Please set Quillmark to a cradle.", "status: Reading data.",
+                            "identity:  FW :  | SER : ", "identity:  FW : 1.0.05 | SER : ",
+                            "identity:  FW : 1.0.05 | SER : QM0000012345", "status: Read end.",
+                            "confirm: Get GSER response. Is read RGINFO.INI? -> OK",
+                            "identity:  FW : 1.0.05 | SER : QM0000012345", "confirm: Is a Serial write in? -> OK",
+                            "status: Serial write end."));
+}
+
+TEST_F(Cli, EveryDataPacketIsAnsweredAndTheFileNumbersAreWrittenFilled)
+{
+    std::string file = "ser FILESER1\r\npcb FILEPCB\r\nbat FB\r\n";
+    while (file.size() < 2500)
+        file += std::string(58, '.') + "\r\n";
+    file.resize(2500);
+    Place({"--trace", FTrace, "--info-file", WriteFile("big.ini", file)});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    EXPECT_THAT(TraceReports(FTrace, '>'),
+                ElementsAre(ReportHex("VER"), ReportHex("GSER"), ReportHex("UPLS RGINFO.INI"),
+                            ReportHex(Reply(4097, 0)), ReportHex(Reply(4098, 0)), ReportHex(Reply(4098, 0)),
+                            ReportHex(Reply(4099, 0)), ReportHex("SSER FILEPCB00000 FB0000000000 FILESER10000")));
+    const auto events = Events(Messages());
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
+        return event.rfind("  Verify : OK. fileSize:2500 timeStamp:", 0) == 0;
+    }));
+    EXPECT_EQ(Lines(FErr).back(), "status: Serial write end.");
+}
+
+TEST_F(Cli, ScriptedUnitRefusingGserOnceAndSserOnceIsWaitedFor)
+{
+    WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
+    Place({"--script", WriteFile("retry.script", R"(expect VER
+send OK 1.0.05\r\n
+expect GSER
+send NG\r\n
+quiet 100
+send OK PCB1         BAT1         SER1\r\n
+expect UPLS RGINFO.INI
+upload info.ini
+expect SSER PCBF00000000 BATF00000000 SERF00000000
+send NG\r\n
+quiet 100
+send OK\r\n
+quiet 100
+)")});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+    const auto messages = Messages();
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "6", "99"));
+    EXPECT_EQ(Count(Events(messages), "  retry. serialres"), 1u);
+    const auto err = Lines(FErr);
+    EXPECT_EQ(Count(err, "identity:  FW : 1.0.05 | SER : SER1"), 1u);
+    EXPECT_EQ(Count(err, "identity:  FW : 1.0.05 | SER : SERF"), 1u);
+    EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> OK"), 1u);
+    EXPECT_EQ(err.back(), "status: Serial write end.");
+}
+
+TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
+{
+    WriteFile("info.ini", "ser S\r\npcb P\r\nbat B\r\n");
+    Place({"--script",
+           WriteFile("size.script",
+                     "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\n"
+                     "expect UPLS RGINFO.INI\nupload info.ini size=999 stamp=T 1\nquiet 200\n")});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+    const auto messages = Messages();
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "99"));
+    const auto events = Events(messages);
+    EXPECT_EQ(events.back(), "  Error : Verify NG. fileSize:999 timeStamp:T 1");
+    EXPECT_EQ(Count(events, "<<Upload : Done"), 0u);
+    EXPECT_EQ(Lines(FErr).back(), "confirm: Get GSER response. Is read RGINFO.INI? -> OK");
+}
+
+TEST_F(Cli, RefusedPacketsAreAnsweredSecondEndIsIgnoredAndAnEmptyFileReadsAgain)
+{
+    Place({"--script", WriteFile("packets.script", R"(expect VER
+send OK 1.0.05\r\n
+expect GSER
+send OK P\r\n
+expect UPLS RGINFO.INI
+send UPLS\0\0\0\0\0\0\0\0a.ini
+expect UPLR\x01\x10\0\0\0\0\0\0
+send UPLD\x01\0\0\0data
+expect UPLR\x02\x10\0\0\x01\0\0\0
+send UPLE\0\0\0\0
+expect UPLR\x03\x10\0\0\x01\0\0\0
+send UPLE\0\0\0\0
+quiet 100
+send UPLI\0\0\0\0
+expect VER
+send NG\r\n
+quiet 100
+)")});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+    const auto messages = Messages();
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "2", "3", "99"));
+    EXPECT_THAT(Events(messages),
+                ElementsAre("  device change.", "  Connect device : Quillmark", ">>VER", "  バージョン1.0.05",
+                            "  FWタイプ2", ">>GSER", ">>UPLS RGINFO.INI", "<<Upload : Started. fileName:a.ini",
+                            ">>UPLR", "<<Error : Invalid packet number.", ">>UPLR", "<<Error : Failed to upload file.",
+                            ">>UPLR", "  ファイルデータ取得", "  受信データ無視",
+                            "  Verify : OK. fileSize:0 timeStamp:", "<<Upload : Done", "  Read retry. Item", ">>VER"));
+}
+
+TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
+{
+    std::string script;
+    for (int i = 0; i < 100; ++i)
+        script += "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\nquiet 50\nunplug\nplug\n";
+    Place({"--script", WriteFile("hundred.script", script)});
+    ASSERT_EQ(Run({"--sessions", "100", "--read-info", "no"}, 50s), 0) << FErr;
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+    const auto messages = Messages();
+    EXPECT_EQ(Count(messages, "  Connect device : Quillmark"), 100u);
+    EXPECT_EQ(Count(messages, "  99 status"), 100u);
+    EXPECT_EQ(Count(Lines(FErr), "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 100u);
+}
+
+TEST_F(Cli, MalformedOptionsAreUsageErrors)
+{
+    const std::vector<std::string> cases[] = {
+        {"--bogus"},          {"--read-info", "maybe"}, {"--write-serial"},  {"--sessions", "-1"},
+        {"--sessions", "2x"}, {"--timeout", "soon"},    {"--timeout", "-1"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        EXPECT_EQ(Run(args), 2);
+        EXPECT_NE(FErr.find("usage: tolvane-cli"), std::string::npos);
+        EXPECT_EQ(FOut, "");
+    }
+}
+
+TEST_F(Cli, TimeoutWithoutAUnitExitsWith3)
+{
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"--timeout", "0.3"}), 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+    EXPECT_THAT(Messages(), ElementsAre("  device change."));
+    EXPECT_EQ(Lines(FErr).back(), "tolvane-cli: timed out");
+}
+
+TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
+{
+    Place({"--script", WriteFile("hold.script", "expect VER\nsleep 20000\n")});
+    TCliProcess cli({});
+    ASSERT_TRUE(cli.WaitForOutput(">>VER"));
+    cli.Signal(SIGTERM);
+    EXPECT_EQ(cli.Wait(), 130) << cli.Err();
+}
+
+} // namespace

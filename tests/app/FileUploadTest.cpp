@@ -1,0 +1,225 @@
+// The upload state table, the verification and the parse of RGINFO.INI.
+
+#include "SessionFixture.h"
+
+using namespace apptest;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+std::string Start(std::uint32_t size, std::uint32_t stamp, const std::string& name)
+{
+    return "UPLS" + Dword(size) + Dword(stamp) + name;
+}
+std::string Data(std::uint32_t number, const std::string& bytes)
+{
+    return "UPLD" + Dword(number) + bytes;
+}
+std::string End(std::uint32_t count, const std::string& bytes)
+{
+    return "UPLE" + Dword(count) + bytes;
+}
+std::string Info(std::uint32_t size, const std::string& stamp)
+{
+    return "UPLI" + Dword(size) + stamp;
+}
+// As a unit sends it: the rest of the 1024-byte report is zero.
+std::string Padded(std::string packet)
+{
+    packet.resize(std::max<std::size_t>(packet.size(), 1024), '\0');
+    return packet;
+}
+
+const std::string Chunk(1016, 'A');
+const std::string Started = "<<Upload : Started. fileName:a.ini";
+const std::string Sent = ">>UPLR";
+const std::string FileData = "  " + FileDataText;
+
+struct TPacket {
+    std::string Data;
+    std::vector<std::string> Logged;
+    std::string Reply; // empty: none
+};
+
+class FileUpload : public SessionTest {
+protected:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        Begin(app::stUploadWait);
+        Step();
+    }
+
+    void Expect(const std::vector<TPacket>& packets)
+    {
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            SCOPED_TRACE("packet " + std::to_string(i) + " " + packets[i].Data.substr(0, 4));
+            FForm->FReportBuf.fill(0xEE);
+            Feed(packets[i].Data);
+            const std::size_t before = Messages().size();
+            Step();
+            EXPECT_EQ(MessagesSince(before), packets[i].Logged);
+            EXPECT_EQ(Framed(12), packets[i].Reply.empty() ? std::string(12, '\xEE') : packets[i].Reply);
+        }
+    }
+
+    void Upload(const std::string& file)
+    {
+        const auto size = static_cast<std::uint32_t>(file.size());
+        Answer(Padded(Start(size, 0, "RGINFO.INI")));
+        std::size_t at = 0;
+        for (; at + 1016 <= file.size(); at += 1016)
+            Answer(Padded(Data(static_cast<std::uint32_t>(at / 1016), file.substr(at, 1016))));
+        Answer(Padded(End(static_cast<std::uint32_t>(file.size() - at), file.substr(at))));
+        Answer(Padded(Info(size, "t")));
+    }
+};
+
+TEST_F(FileUpload, RefusedTransferAcceptsNoFurtherDataOrEndUntilTheNextStart)
+{
+    Expect({
+        {Padded(Start(5, 7, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(Data(0, Chunk)), {Sent}, Reply(4098, 0)},
+        {Padded(Data(3, "refused")), {"<<Error : Invalid packet number.", Sent}, Reply(4098, 1)},
+        {Padded(Data(0, "refused")), {"<<Error : Invalid status.", Sent}, Reply(4098, 1)},
+        {Padded(End(5, "abcde")), {"<<Error : Failed to upload file.", Sent, FileData}, Reply(4099, 1)},
+        {Padded(End(5, "abcde")), {"  " + IgnoredText}, ""},
+        {Padded(Info(1016, "t")),
+         {"  Verify : OK. fileSize:1016 timeStamp:t", "<<Upload : Done", "  Read retry. Item"},
+         ""},
+    });
+    EXPECT_EQ(*FForm->FUploadStream, Chunk);
+    EXPECT_EQ(FForm->FUploadSize, 5);
+    EXPECT_EQ(FForm->FUploadTimeStamp, 7);
+    EXPECT_EQ(FForm->FState, app::stStartRead);
+}
+
+TEST_F(FileUpload, DataBeforeAnyStartIsRefusedForStatusAndAlsoForNumberUnlessZero)
+{
+    Expect({
+        {Padded(Data(0, Chunk)), {"<<Error : Invalid status.", Sent}, Reply(4098, 1)},
+        {Padded(Data(3, Chunk)),
+         {"<<Error : Invalid status.", "<<Error : Invalid packet number.", Sent},
+         Reply(4098, 1)},
+    });
+    EXPECT_THAT(*FForm->FUploadStream, IsEmpty());
+}
+
+TEST_F(FileUpload, StartInTheMiddleRestartsNumberingAndEmptiesTheBuffer)
+{
+    const std::string other(1016, 'B');
+    Expect({
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(Data(0, Chunk)), {Sent}, Reply(4098, 0)},
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(Data(1, Chunk)), {"<<Error : Invalid packet number.", Sent}, Reply(4098, 1)},
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(Data(0, other)), {Sent}, Reply(4098, 0)},
+        {Padded(End(3, "xyz")), {Sent, FileData}, Reply(4099, 0)},
+        {Padded(End(3, "uvw")), {"  " + IgnoredText}, ""},
+        {Padded(Info(1019, "t")),
+         {"  Verify : OK. fileSize:1019 timeStamp:t", "<<Upload : Done", "  Read retry. Item"},
+         ""},
+    });
+    EXPECT_EQ(*FForm->FUploadStream, other + "xyz");
+}
+
+TEST_F(FileUpload, EndCountOfZeroOrWithTopBitAppendsNothingAndSuchASizeNeverVerifies)
+{
+    FForm->Label1->SetCaption("Read end.");
+    Expect({
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(End(0, "abcde")), {Sent, FileData}, Reply(4099, 0)},
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Padded(End(0x80000005u, "abcde")), {Sent, FileData}, Reply(4099, 0)},
+        {Padded(Info(0x80000000u, "s")), {"  Error : Verify NG. fileSize:-2147483648 timeStamp:s"}, ""},
+    });
+    EXPECT_THAT(*FForm->FUploadStream, IsEmpty());
+    EXPECT_EQ(FForm->FState, app::stFinished);
+    EXPECT_EQ(FForm->Label1->Caption(), "Read end.");
+    EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW :", "SER :"));
+}
+
+TEST_F(FileUpload, UnknownPacketTypesAreDroppedSilently)
+{
+    Expect({{Padded("UPLX"), {}, ""}, {Padded("uplS"), {}, ""}, {"UPL", {}, ""}});
+    EXPECT_EQ(FForm->FState, app::stUploadWait);
+}
+
+TEST_F(FileUpload, ShortPacketsAppendOnlyTheBytesPresentSoTheSizeCheckFails)
+{
+    Expect({
+        {Padded(Start(0, 0, "a.ini")), {Started, Sent}, Reply(4097, 0)},
+        {Data(0, "abc"), {Sent}, Reply(4098, 0)},
+        {End(10, "de"), {Sent, FileData}, Reply(4099, 0)},
+        {Info(1026, ""), {"  Error : Verify NG. fileSize:1026 timeStamp:"}, ""},
+    });
+    EXPECT_EQ(*FForm->FUploadStream, "abcde");
+    EXPECT_EQ(FForm->FPacketNo, 1);
+}
+
+TEST_F(FileUpload, FileNameAndStampEndAtAZeroByteOrOffset63)
+{
+    const std::string name(60, 'n');
+    const std::string stamp(60, 's');
+    Expect({
+        {Padded(Start(0, 0, name)), {"<<Upload : Started. fileName:" + name.substr(0, 52), Sent}, Reply(4097, 0)},
+        {Padded(End(0, "")), {Sent, FileData}, Reply(4099, 0)},
+        {Padded(Info(1, stamp)), {"  Error : Verify NG. fileSize:1 timeStamp:" + stamp.substr(0, 56)}, ""},
+    });
+    FForm->FState = app::stUploadWait;
+    Step();
+    Expect({{Padded(Info(1, std::string("T1\0junk", 7))), {"  Error : Verify NG. fileSize:1 timeStamp:T1"}, ""}});
+}
+
+TEST_F(FileUpload, EmptyFileVerifiesAndTheReadStartsAgainFromVer)
+{
+    Upload("");
+    EXPECT_THAT(MessagesSince(Messages().size() - 3),
+                ElementsAre("  Verify : OK. fileSize:0 timeStamp:t", "<<Upload : Done", "  Read retry. Item"));
+    EXPECT_EQ(FForm->FState, app::stStartRead);
+    const std::size_t before = Messages().size();
+    Step();
+    EXPECT_THAT(MessagesSince(before), ElementsAre("  2 status", ">>VER"));
+    EXPECT_EQ(FForm->FState, app::stVersionWait);
+}
+
+TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
+{
+    const std::string head = "pcb P\nbat B\n";
+    const struct {
+        const char* Behaviour;
+        std::string File, Ser, Pcb, Bat;
+        bool Complete;
+    } cases[] = {
+        {"any order, other lines around", "[x]\r\nbat B1\nfw 1\rpcb P1\r\n\r\nser S1\r\nser S2\r\nbat B2\r\n", "S1",
+         "P1", "B1", true},
+        {"two ser lines and a pcb are three hits", "ser A\nser B\npcb P\nbat X\n", "B", "P", "", true},
+        {"user counts as ser; last line without break", "pcb P\nuser admin\nbat B", "uadmin", "P", "B", true},
+        {"only the key and one space go", "ser  S1  \npcb pcb P\nbat B\n", " S1  ", "P", "B", true},
+        {"a zero byte ends the text", head + std::string("\0ser S\n", 7), "", "P", "B", false},
+        {"byte 1025 is the last looked at", head + std::string(1009, '.') + "\nser S\n", "ser", "P", "B", true},
+        {"bytes after 1025 are not", head + std::string(1010, '.') + "\nser S\n", "", "P", "B", false},
+        {"exactly one data packet", "ser S\npcb P\nbat B\n" + std::string(998, '.'), "S", "P", "B", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Begin(app::stUploadWait);
+        FForm->FFirmwareType = 1;
+        FForm->FFirmwareVersion = "1.0";
+        FForm->Label1->SetCaption("Reading data.");
+        Upload(c.File);
+        EXPECT_TRUE(Logged("  Verify : OK. fileSize:" + std::to_string(c.File.size()) + " timeStamp:t"));
+        EXPECT_EQ(FForm->FSerialNo, c.Ser);
+        EXPECT_EQ(FForm->FPcbNo, c.Pcb);
+        EXPECT_EQ(FForm->FBatteryNo, c.Bat);
+        EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW : 1.0", "SER : " + c.Ser));
+        EXPECT_EQ(FForm->FState, c.Complete ? app::stFinished : app::stStartRead);
+        EXPECT_EQ(FForm->Label1->Caption(), c.Complete ? "Read end." : "Reading data.");
+        EXPECT_EQ(Messages().back() == "  Read retry. Item", !c.Complete);
+    }
+    EXPECT_THAT(FBoxes, IsEmpty());
+}
+
+} // namespace

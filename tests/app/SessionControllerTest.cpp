@@ -1,0 +1,122 @@
+// Taking, stepping and giving back units in this process, with quillmark-sim units arriving
+// and leaving while the test plays the front end.
+
+#include "SessionFixture.h"
+
+#include <stdexcept>
+
+using namespace apptest;
+using ::testing::ElementsAre;
+
+namespace {
+
+using SessionController = SessionTest;
+
+bool Released(const app::TForm1& form)
+{
+    return form.FState == app::stFinished && !form.FDeviceReady;
+}
+
+TEST_F(SessionController, FirstArrivingUnitRunsASessionAndItsRemovalReturnsToIdle)
+{
+    EXPECT_THAT(Messages(), ElementsAre("  device change."));
+    EXPECT_EQ(FForm->FState, app::stInit);
+    EXPECT_FALSE(FForm->Timer1->Enabled());
+    EXPECT_TRUE(FForm->File1->Enabled() && FForm->Info1->Enabled());
+    EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
+
+    FOnBox = [](const TBox&) { return BoxCancel; };
+    Place({"--product", "Quillmark \u2460"});
+    ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
+    const auto messages = Messages();
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "99"));
+    EXPECT_THAT(WithoutStateLines(messages),
+                ElementsAre("  Connect device : Quillmark \x87\x40", ">>VER",
+                            "<<4F,4B,20,31,2E,30,2E,30,35,0D,0A-OK 1.0.05", "  " + VersionText + "1.0.05",
+                            "  " + FirmwareTypeText + "2", ">>GSER", ::testing::StartsWith("<<4F,4B,20,50,32,33")));
+    EXPECT_FALSE(FForm->File1->Enabled() || FForm->Info1->Enabled());
+    EXPECT_EQ(FForm->FHidDevice, nullptr);
+
+    FSim->Stop();
+    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stIdle && Messages().back() == "  1 status"; }));
+    EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
+    EXPECT_TRUE(FForm->File1->Enabled() && FForm->Info1->Enabled());
+    EXPECT_TRUE(FForm->Timer1->Running());
+}
+
+TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUnitStartsAfresh)
+{
+    // The sleeps let the tool reach a tick in state 3 first, and see the removal apart from
+    // the new placement; the unit stays until the tool has finished with it.
+    Place({"--script",
+           WriteFile("removed.script",
+                     "expect VER\nsleep 200\nunplug\nsleep 300\nplug\nexpect VER\n"
+                     "send NG\\r\\n\nquiet 200\n")});
+    ASSERT_TRUE(RunUntil([&] { return Logged("  Disconnect device."); }));
+    const auto messages = Messages();
+    EXPECT_THAT(std::vector<std::string>(messages.end() - 2, messages.end()),
+                ElementsAre("  device change.", "  Disconnect device."));
+    EXPECT_EQ(FForm->FState, app::stVersionWait);
+    EXPECT_FALSE(FForm->Timer1->Enabled() || FForm->Timer1->Running());
+    EXPECT_EQ(FForm->FHidDevice, nullptr);
+    EXPECT_FALSE(FForm->File1->Enabled());
+
+    ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
+    const auto again = Messages();
+    ASSERT_GE(again.size(), 2u);
+    EXPECT_EQ(again[0], "  Connect device : Quillmark");
+    EXPECT_EQ(again[1], "  2 status");
+    EXPECT_THAT(StateLines(again), ElementsAre("2", "3", "99"));
+    EXPECT_THAT(WithoutStateLines(again), ElementsAre("  Connect device : Quillmark", ">>VER", "<<4E,47,0D,0A-NG"));
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)
+{
+    // The quiet lets the tool give the unit back before it is taken out.
+    Place({"--script",
+           WriteFile("again.script", "expect VER\nsend NG\\r\\n\nquiet 100\nunplug\nsleep 300\nplug\nexpect VER\n")});
+    ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
+    // No tick from here on: states 1 and 2 follow each other unseen by the timer.
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return FForm->FState == app::stStartRead; }));
+    EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
+    FForm->Timer1->Tick();
+    EXPECT_THAT(Messages(), ElementsAre("  Connect device : Quillmark", "  2 status", ">>VER"));
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SessionController, ConfirmationBoxDetachesTheTimerWhileReportsAreStillStored)
+{
+    Place({"--script",
+           WriteFile("box.script",
+                     "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\n"
+                     "send OK P1\\r\\n\nsleep 200\nsend NG late\\r\\n\n"
+                     "expect UPLS RGINFO.INI\n")});
+    bool running = true;
+    bool stored = false;
+    FOnBox = [&](const TBox&) {
+        running = FForm->Timer1->Running();
+        // A modal box goes on dispatching, so the reader's hand-over still reaches the window.
+        stored = PumpMainThreadUntil([&] { return FForm->FResponseReady; }) && FForm->FResponse == "NG late";
+        return BoxOk;
+    };
+    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stUploadWait; }));
+    EXPECT_FALSE(running);
+    EXPECT_TRUE(stored);
+    // Sending UPLS made the late report stale.
+    EXPECT_FALSE(FForm->FResponseReady);
+    EXPECT_TRUE(FForm->Timer1->Running());
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SessionController, ExceptionLeavingAStepStillReattachesTheTickHandler)
+{
+    FForm->Timer1->SetEnabled(true);
+    Begin(app::stSerialInfoWait);
+    Feed("OK P1\r\n");
+    FOnBox = [](const TBox&) -> int { throw std::runtime_error("box failed"); };
+    EXPECT_THROW(FForm->Timer1->Tick(), std::runtime_error);
+    EXPECT_TRUE(FForm->Timer1->Running());
+}
+
+} // namespace
