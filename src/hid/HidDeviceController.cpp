@@ -246,6 +246,8 @@ void THidDeviceController::DestroyDevice(THidDevice* Device)
     const THidDataEvent data = old->FOnReportData;
     const THidPlugEvent detach = old->FOnDetach;
     const std::int32_t sleepTime = old->FReaderSleepTime;
+    // The reader opens the unit by the record's path: it must be gone before the record moves.
+    old->StopReader();
     std::unique_ptr<THidPnPInfo> info = std::move(old->FDeviceInfo);
     old.reset();
     try {
