@@ -1,0 +1,178 @@
+// One device object: when it may open the unit, what it keeps, how it ends, and the
+// plug-and-play record it carries.
+
+#include "HidFixture.h"
+
+#include <algorithm>
+
+using namespace hidtest;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+namespace {
+
+using Device = HidTest;
+
+TEST_F(Device, AFreeDeviceOpensOnlyWhileItsArrivalIsAnnounced)
+{
+    Place({"--name", "a", "--product", "Alpha"});
+    Place({"--name", "b"});
+    bool openedDuringArrival = false;
+    FRecorder.DuringArrival = [&](hid::THidDevice* device) {
+        if (UnitName(device) == "a") {
+            device->GetProductText();
+            openedDuringArrival = device->OpenDeviceHandle();
+        }
+    };
+    StartController();
+    hid::THidDevice* a = FController->Devices(0);
+    hid::THidDevice* b = FController->Devices(1);
+    EXPECT_TRUE(openedDuringArrival);
+
+    // The handle left open still counts; the overlapped handles need a usable device.
+    EXPECT_TRUE(a->OpenDeviceHandle());
+    EXPECT_FALSE(a->OpenOverlappedHandle(hid::odRead));
+    a->CloseDeviceHandle();
+    EXPECT_FALSE(a->OpenDeviceHandle());
+    EXPECT_EQ(a->GetProductText(), u"Alpha");
+
+    EXPECT_FALSE(b->OpenDeviceHandle());
+    EXPECT_EQ(b->GetProductText(), u"");
+    const std::vector<BYTE> report(65, 0);
+    DWORD written = 1234;
+    EXPECT_FALSE(b->WriteReport(report.data(), 65, written));
+    EXPECT_EQ(written, 1234u);
+    HIDP_CAPS caps;
+    b->ReadCapabilities(caps);
+    EXPECT_EQ(caps.InputReportByteLength, 0);
+}
+
+TEST_F(Device, ASecondDetachCallsNoHandlerAndADetachedObjectNeverStandsForItsUnitAgain)
+{
+    Place({});
+    StartController();
+    hid::THidDevice* device = Acquire();
+    ASSERT_NE(device, nullptr);
+    device->Detach();
+    device->Detach();
+    EXPECT_THAT(EventsSince(2), ElementsAre("detach quillmark"));
+    EXPECT_FALSE(device->OpenDeviceHandle());
+
+    // The unit itself never left: the scan counts the detached object as gone and lists the
+    // unit afresh beside it.
+    Broadcast();
+    EXPECT_THAT(EventsSince(3), ElementsAre("removal quillmark", "arrival quillmark", "change"));
+    ASSERT_EQ(FController->Count(), 2u);
+    EXPECT_TRUE(FController->Devices(1)->FAttached);
+
+    FController->ReturnDevice(device);
+    ASSERT_EQ(FController->Count(), 1u);
+    EXPECT_TRUE(FController->Devices(0)->FAttached);
+}
+
+TEST_F(Device, DestroyingAnAttachedListedDeviceLeavesAFreshFreeOneInItsPlace)
+{
+    Place({"--name", "a"});
+    Place({"--name", "b"});
+    StartController();
+    hid::THidDevice* b = FController->Devices(1);
+    TRecorder other;
+    const auto otherData = hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder);
+
+    // Destroyed right after the lending, while its new reader may still be starting.
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        hid::THidDevice* a = Acquire();
+        ASSERT_EQ(a, FController->Devices(0));
+        ASSERT_NE(a->FReader, nullptr);
+        a->SetReaderSleepTime(250 + round);
+        a->SetOnReportData(otherData);
+        a->FOnDetach = hid::THidPlugEvent::Of<&TRecorder::Arrival>(&other);
+        const DWORD instance = a->FDeviceInfo->FInstance;
+
+        FController->DestroyDevice(a);
+        ASSERT_EQ(FController->Count(), 2u);
+        hid::THidDevice* fresh = FController->Devices(0);
+        EXPECT_EQ(UnitName(fresh), "a");
+        EXPECT_EQ(fresh->FDeviceInfo->FInstance, instance);
+        EXPECT_TRUE(fresh->FAttached);
+        EXPECT_FALSE(fresh->FAcquired);
+        EXPECT_EQ(fresh->FReader, nullptr);
+        EXPECT_EQ(fresh->FReaderSleepTime, 250 + round);
+        EXPECT_TRUE(fresh->FOnReportData.SameRoutine(otherData));
+        EXPECT_EQ(fresh->FOnDetach.Object(), &other);
+        EXPECT_EQ(FController->Devices(1), b);
+    }
+    EXPECT_TRUE(other.Events.empty());
+}
+
+TEST_F(Device, DestroyingAStrandedDeviceTakesItOutOfTheList)
+{
+    Place({"--name", "a"});
+    TSimProcess& unit = Place({"--name", "b", "--pid", "0x7800"});
+    StartController();
+    hid::THidDevice* b = Acquire(QuillmarkVid, 0x7800);
+    ASSERT_EQ(b, FController->Devices(1));
+    unit.Stop();
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("removal b") == 1; }));
+
+    FController->DestroyDevice(b);
+    ASSERT_EQ(FController->Count(), 1u);
+    EXPECT_EQ(UnitName(FController->Devices(0)), "a");
+}
+
+TEST_F(Device, ProductStringIsCutTo254Characters)
+{
+    std::string product;
+    while (product.size() < 300)
+        product += "0123456789";
+    Place({"--product", product});
+    StartController();
+    hid::THidDevice* device = Acquire();
+    ASSERT_NE(device, nullptr);
+    const std::u16string text = device->GetProductText();
+    ASSERT_EQ(text.size(), 254u);
+    EXPECT_TRUE(std::equal(text.begin(), text.end(), product.begin()));
+}
+
+TEST_F(Device, PlugAndPlayRecordDescribesTheInterface)
+{
+    Place({});
+    StartController();
+    const hid::THidPnPInfo& info = *FController->Devices(0)->FDeviceInfo;
+    EXPECT_EQ(info.FInterfacePath, FUnits.SocketPath("quillmark"));
+    EXPECT_EQ(info.FSetupClass, "HIDClass");
+    EXPECT_THAT(info.FHardwareIdList, Contains("HID\\VID_1209&PID_0043"));
+    EXPECT_EQ(info.FHardwareIdList.back(), "HID_DEVICE");
+    EXPECT_THAT(info.FCompatibleIdList, ElementsAre("HID_DEVICE_SYSTEM_VENDOR", "HID_DEVICE"));
+    EXPECT_EQ(info.FLegacyBus, 15u);
+    EXPECT_EQ(info.FDisplayName, "");
+    EXPECT_TRUE(info.FUpperFilterList.empty());
+    EXPECT_TRUE(info.FLowerFilterList.empty());
+}
+
+TEST_F(Device, AQueryOnlyUnitIsListedAndLentButNeverReadOrWritten)
+{
+    Place({"--access", "query-only", "--product", "Reserved"});
+    StartController();
+    ASSERT_EQ(FController->Count(), 1u);
+    hid::THidDevice* device = Acquire();
+    ASSERT_NE(device, nullptr);
+    EXPECT_FALSE(device->FFullAccess);
+    EXPECT_EQ(device->FReader, nullptr);
+    EXPECT_EQ(device->FHidAttributes.VendorID, QuillmarkVid);
+    EXPECT_EQ(device->GetProductText(), u"Reserved");
+    HIDP_CAPS caps;
+    device->ReadCapabilities(caps);
+    EXPECT_EQ(caps.OutputReportByteLength, 65);
+
+    const std::vector<BYTE> report(65, 0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD written = 0;
+        EXPECT_FALSE(device->WriteReport(report.data(), 65, written)) << attempt;
+    }
+    device->SetOnReportData(hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder));
+    EXPECT_EQ(device->FReader, nullptr);
+}
+
+} // namespace
