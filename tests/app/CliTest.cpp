@@ -82,8 +82,8 @@ protected:
     {
         TCliProcess cli(args);
         const int code = cli.Wait(timeout);
-        FOut = cli.Out();
-        FErr = cli.Err();
+        FOut = cli.Stdout();
+        FErr = cli.Stderr();
         return code;
     }
     std::vector<std::string> Messages() const { return StripTimeStamps(Lines(FOut)); }
@@ -286,7 +286,7 @@ TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
     TCliProcess cli({});
     ASSERT_TRUE(cli.WaitForOutput(">>VER"));
     cli.Signal(SIGTERM);
-    EXPECT_EQ(cli.Wait(), 130) << cli.Err();
+    EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
 }
 
 } // namespace
