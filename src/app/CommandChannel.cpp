@@ -121,6 +121,14 @@ void TForm1::HidCtrl1DeviceData(hid::THidDevice*, std::uint8_t, const void* Data
     AddLog(FResponseHex + "-" + printable, mkIncoming);
 }
 
+bool TForm1::TakeResponse()
+{
+    if (!FResponseReady)
+        return false;
+    FResponseReady = false;
+    return true;
+}
+
 AnsiString TForm1::PackDword(std::int32_t value)
 {
     const auto bits = static_cast<std::uint32_t>(value);

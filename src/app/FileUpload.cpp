@@ -65,9 +65,8 @@ AnsiString Reply(std::int32_t code, bool refused)
 
 void TForm1::HandleUploadResponse()
 {
-    if (!FResponseReady)
+    if (!TakeResponse())
         return;
-    FResponseReady = false;
     const AnsiString packet = FResponse;
     const AnsiString type = packet.substr(0, 4);
 

@@ -54,9 +54,8 @@ void TForm1::StartRead()
 
 void TForm1::HandleVersionResponse()
 {
-    if (!FResponseReady)
+    if (!TakeResponse())
         return;
-    FResponseReady = false;
     if (!rtl::Contains(FResponse, "OK")) {
         FState = stFinished;
         return;
@@ -72,9 +71,8 @@ void TForm1::HandleVersionResponse()
 
 void TForm1::HandleSerialInfoResponse()
 {
-    if (!FResponseReady)
+    if (!TakeResponse())
         return;
-    FResponseReady = false;
     if (FResponse.compare(0, 2, "OK") != 0)
         return;
     const AnsiString columns = rtl::StringReplaceAll(FResponse, "OK ", "");
@@ -111,9 +109,8 @@ void TForm1::StartSerialWrite()
 
 void TForm1::HandleSerialWriteResponse()
 {
-    if (!FResponseReady)
+    if (!TakeResponse())
         return;
-    FResponseReady = false;
     if (rtl::Contains(FResponse, "OK")) {
         Label1->SetCaption("Serial write end.");
         FState = stFinished;

@@ -53,6 +53,16 @@ TForm1::~TForm1()
     FormDestroy(this);
 }
 
+void TForm1::SetPeer(TFormPeer* peer)
+{
+    Label1->SetPeer(peer);
+    Memo1->SetPeer(peer);
+    Memo2->SetPeer(peer);
+    Timer1->SetPeer(peer);
+    File1->SetPeer(peer);
+    Info1->SetPeer(peer);
+}
+
 void TForm1::FormCreate(rtl::TObject*)
 {
     // Double-buffered painting is the front end's business.

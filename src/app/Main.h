@@ -53,6 +53,12 @@ inline constexpr rtl::TBounds Memo2{20, 32, 205, 49};
 inline constexpr const char* CradleText = "Please set Quillmark to a cradle.";
 inline constexpr const char* ConfirmationCaption = "Confirmation";
 
+// The native side of the form's models, as a front end provides it.
+class TFormPeer : public rtl::TLabelPeer, public rtl::TMemoPeer, public rtl::TTimerPeer, public rtl::TMenuItemPeer {
+public:
+    void EnabledChanged(rtl::TMenuItem&) override {}
+};
+
 // The tool's one window and the session with a unit. It knows no front end: it works on its
 // component models, the application's message-box hook and the main-thread queue.
 class TForm1 : public rtl::TComponent {
@@ -111,6 +117,10 @@ public:
     // File upload receiver.
     void HandleUploadResponse();
 
+    // Attaches the front end's peer to Label1, Memo1, Memo2, Timer1 and the File and Info
+    // menus; none detaches it.
+    void SetPeer(TFormPeer* peer);
+
     // Raised when a finished session gives its unit back; front ends count sessions by it.
     rtl::TNotifyEvent OnSessionEnd;
 
@@ -135,6 +145,8 @@ public:
     AnsiString FBatteryNo;
 
 private:
+    // True, and the response marked as taken, when one is waiting.
+    bool TakeResponse();
     void ShowIdentity();
     void ParseUploadedFile();
 };

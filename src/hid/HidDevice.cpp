@@ -24,11 +24,7 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* 
         FOnReadError = FController->OnDeviceDataError();
         FOnDetach = FController->OnDeviceUnplug();
     }
-    FDeviceHandle = OpenPath(GENERIC_READ | GENERIC_WRITE, 0);
-    FFullAccess = FDeviceHandle != INVALID_HANDLE_VALUE;
-    if (!FFullAccess)
-        FDeviceHandle = OpenPath(0, 0);
-    if (FDeviceHandle == INVALID_HANDLE_VALUE)
+    if (!OpenBestAccess())
         throw EControllerError("device cannot be opened");
     FHidAttributes.Size = sizeof(HIDD_ATTRIBUTES);
     if (!HidApi.HidD_GetAttributes(FDeviceHandle, &FHidAttributes)) {
@@ -55,6 +51,16 @@ HANDLE THidDevice::OpenPath(DWORD access, DWORD flags) const
                        nullptr);
 }
 
+bool THidDevice::OpenBestAccess()
+{
+    // Devices the system reserves for itself open for query only.
+    FDeviceHandle = OpenPath(GENERIC_READ | GENERIC_WRITE, 0);
+    FFullAccess = FDeviceHandle != INVALID_HANDLE_VALUE;
+    if (!FFullAccess)
+        FDeviceHandle = OpenPath(0, 0);
+    return FDeviceHandle != INVALID_HANDLE_VALUE;
+}
+
 bool THidDevice::IsUsable() const
 {
     return FAttached && (FAcquired || FNotifying);
@@ -63,11 +69,7 @@ bool THidDevice::IsUsable() const
 bool THidDevice::OpenDeviceHandle()
 {
     if (IsUsable() && FDeviceHandle == INVALID_HANDLE_VALUE) {
-        FDeviceHandle = OpenPath(GENERIC_READ | GENERIC_WRITE, 0);
-        FFullAccess = FDeviceHandle != INVALID_HANDLE_VALUE;
-        if (!FFullAccess)
-            FDeviceHandle = OpenPath(0, 0);
-        if (FDeviceHandle != INVALID_HANDLE_VALUE) {
+        if (OpenBestAccess()) {
             ULONG count = 0;
             HidApi.HidD_GetNumInputBuffers(FDeviceHandle, &count);
             FDeviceBufferCount = count;

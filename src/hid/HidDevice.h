@@ -70,6 +70,8 @@ public:
 
 private:
     HANDLE OpenPath(DWORD access, DWORD flags) const;
+    // Opens the device handle with read and write access, else for query only.
+    bool OpenBestAccess();
     bool OpenReadHandleLocked();
     void CloseReadHandleLocked();
 

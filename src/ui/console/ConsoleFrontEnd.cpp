@@ -77,15 +77,12 @@ std::string OneLine(const rtl::AnsiString& text)
     return rtl::Utf8FromCp932(rtl::StringReplaceAll(text, "\r\n", " "));
 }
 
-class TConsolePeers : public rtl::TLabelPeer, public rtl::TMemoPeer, public rtl::TTimerPeer {
+class TConsolePeers : public app::TFormPeer {
 public:
     TConsolePeers(app::TForm1& form, const TSessionOptions& options, std::ostream& out, std::ostream& err)
         : FForm(form), FOptions(options), FOut(out), FErr(err)
     {
-        form.Label1->SetPeer(this);
-        form.Memo1->SetPeer(this);
-        form.Memo2->SetPeer(this);
-        form.Timer1->SetPeer(this);
+        form.SetPeer(this);
         CaptionChanged(*form.Label1);
         TimerChanged(*form.Timer1);
         rtl::Application->SetMessageBoxHook(
@@ -96,10 +93,7 @@ public:
     ~TConsolePeers() override
     {
         rtl::Application->SetMessageBoxHook(nullptr);
-        FForm.Label1->SetPeer(nullptr);
-        FForm.Memo1->SetPeer(nullptr);
-        FForm.Memo2->SetPeer(nullptr);
-        FForm.Timer1->SetPeer(nullptr);
+        FForm.SetPeer(nullptr);
     }
 
     void CaptionChanged(rtl::TLabel& label) override { FErr << "status: " << OneLine(label.Caption()) << std::endl; }

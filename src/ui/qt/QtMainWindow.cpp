@@ -90,12 +90,7 @@ TQtMainWindow::TQtMainWindow()
     BuildMenu();
     BuildControls();
 
-    FForm->Label1->SetPeer(this);
-    FForm->Memo1->SetPeer(this);
-    FForm->Memo2->SetPeer(this);
-    FForm->Timer1->SetPeer(this);
-    for (auto* item : {FForm->File1, FForm->Info1})
-        item->SetPeer(this);
+    FForm->SetPeer(this);
     TimerChanged(*FForm->Timer1);
 
     // Fixed size: the client area of the description under the menu bar, nothing to resize.
@@ -108,12 +103,7 @@ TQtMainWindow::TQtMainWindow()
 TQtMainWindow::~TQtMainWindow()
 {
     FTimer->stop();
-    FForm->Label1->SetPeer(nullptr);
-    FForm->Memo1->SetPeer(nullptr);
-    FForm->Memo2->SetPeer(nullptr);
-    FForm->Timer1->SetPeer(nullptr);
-    for (auto* item : {FForm->File1, FForm->Info1})
-        item->SetPeer(nullptr);
+    FForm->SetPeer(nullptr);
     // The form goes first: its controller stops any reader while the window still stands.
     FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
     FForm.reset();

@@ -17,11 +17,7 @@ namespace qtui {
 
 // Form1 on Qt Widgets: the window of the description, with native peers for the session's
 // component models. It owns the form; closing the window ends the program.
-class TQtMainWindow : public QMainWindow,
-                      rtl::TLabelPeer,
-                      rtl::TMemoPeer,
-                      rtl::TTimerPeer,
-                      rtl::TMenuItemPeer {
+class TQtMainWindow : public QMainWindow, app::TFormPeer {
 public:
     TQtMainWindow();
     ~TQtMainWindow() override;

@@ -75,12 +75,7 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
                               top, width, height, nullptr, FMenu, instance, this);
     CreateControls(instance);
 
-    FForm->Label1->SetPeer(this);
-    FForm->Memo1->SetPeer(this);
-    FForm->Memo2->SetPeer(this);
-    FForm->Timer1->SetPeer(this);
-    FForm->File1->SetPeer(this);
-    FForm->Info1->SetPeer(this);
+    FForm->SetPeer(this);
     TimerChanged(*FForm->Timer1);
 
     auto& queue = rtl::TMainThreadQueue::Instance();
@@ -97,12 +92,7 @@ TWin32MainWindow::~TWin32MainWindow()
     rtl::Application->SetMessageBoxHook(nullptr);
     rtl::Application->SetTerminateHook(nullptr);
     rtl::TMainThreadQueue::Instance().SetWakeHandler(nullptr);
-    FForm->Label1->SetPeer(nullptr);
-    FForm->Memo1->SetPeer(nullptr);
-    FForm->Memo2->SetPeer(nullptr);
-    FForm->Timer1->SetPeer(nullptr);
-    FForm->File1->SetPeer(nullptr);
-    FForm->Info1->SetPeer(nullptr);
+    FForm->SetPeer(nullptr);
     // Give the unit back so its reader stops before the form and its controller go.
     FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
     FForm.reset();

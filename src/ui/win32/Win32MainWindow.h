@@ -10,7 +10,7 @@ namespace win32ui {
 
 // Form1 as a native Win32 window: the controls of the description, with peers for the
 // session's component models. It owns the form; closing the window ends the message loop.
-class TWin32MainWindow : rtl::TLabelPeer, rtl::TMemoPeer, rtl::TTimerPeer, rtl::TMenuItemPeer {
+class TWin32MainWindow : app::TFormPeer {
 public:
     explicit TWin32MainWindow(HINSTANCE instance);
     ~TWin32MainWindow() override;

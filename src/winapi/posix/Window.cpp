@@ -176,22 +176,36 @@ LRESULT DefWindowProcA(HWND, UINT Msg, WPARAM, LPARAM)
     return Msg == WM_DEVICECHANGE ? TRUE : 0;
 }
 
+namespace {
+
+// The window's user-data slot, the only one kept; null with the last error set otherwise.
+// The caller holds the windowing lock.
+LONG_PTR* UserDataSlot(TWindowing& windowing, HWND window, int index)
+{
+    const auto found = windowing.Windows.find(window);
+    if (found == windowing.Windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (index != GWLP_USERDATA) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return &found->second.UserData;
+}
+
+} // namespace
+
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
     auto& windowing = Windowing();
     std::lock_guard lock(windowing.Lock);
-    const auto found = windowing.Windows.find(hWnd);
-    if (found == windowing.Windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    LONG_PTR* slot = UserDataSlot(windowing, hWnd, nIndex);
+    if (!slot)
         return 0;
-    }
-    if (nIndex != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
     SetLastError(ERROR_SUCCESS);
-    const LONG_PTR previous = found->second.UserData;
-    found->second.UserData = dwNewLong;
+    const LONG_PTR previous = *slot;
+    *slot = dwNewLong;
     return previous;
 }
 
@@ -199,14 +213,6 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
 {
     auto& windowing = Windowing();
     std::lock_guard lock(windowing.Lock);
-    const auto found = windowing.Windows.find(hWnd);
-    if (found == windowing.Windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (nIndex != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return found->second.UserData;
+    const LONG_PTR* slot = UserDataSlot(windowing, hWnd, nIndex);
+    return slot ? *slot : 0;
 }
