@@ -4,8 +4,10 @@ namespace rtl {
 
 TMainThreadQueue& TMainThreadQueue::Instance()
 {
-    static TMainThreadQueue queue;
-    return queue;
+    // Never destroyed: a thread of its own (a signal watcher, a device monitor) may still
+    // post while the program's statics are torn down at exit.
+    static TMainThreadQueue* queue = new TMainThreadQueue;
+    return *queue;
 }
 
 TMainThreadQueue::TMainThreadQueue() : FMainThread(std::this_thread::get_id()) {}

@@ -26,8 +26,9 @@ struct TSynchronizer {
 
 TSynchronizer& Synchronizer()
 {
-    static TSynchronizer synchronizer;
-    return synchronizer;
+    // Never destroyed: a thread freeing itself may still finish after the statics go.
+    static TSynchronizer* synchronizer = new TSynchronizer;
+    return *synchronizer;
 }
 
 } // namespace

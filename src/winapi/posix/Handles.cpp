@@ -44,8 +44,9 @@ struct THandleTable {
 
 THandleTable& Table()
 {
-    static THandleTable table;
-    return table;
+    // Never destroyed: a reader thread may still close its handle while statics go at exit.
+    static THandleTable* table = new THandleTable;
+    return *table;
 }
 
 } // namespace

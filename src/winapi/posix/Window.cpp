@@ -33,8 +33,9 @@ struct TWindowing {
 
 TWindowing& Windowing()
 {
-    static TWindowing windowing;
-    return windowing;
+    // Never destroyed: a device monitor may still broadcast while statics are torn down.
+    static TWindowing* windowing = new TWindowing;
+    return *windowing;
 }
 
 std::string ClassKey(LPCSTR name)
