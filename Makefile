@@ -17,7 +17,10 @@ build: deps
 test: build
 	@ctest --preset $(PRESET)
 
-run: build
+# Only the programs, not the tests.
+run: deps
+	@cmake --preset $(PRESET) >/dev/null
+	@cmake --build --preset $(PRESET) --target tolvane tolvane-cli quillmark-sim
 	@scripts/run-unit.sh $(BUILD)
 
 # The Windows programs, cross-built with MinGW-w64: build/windows/src/ui/win32/tolvane.exe and
