@@ -106,16 +106,29 @@ TEST_F(UnitSockets, AUnitThatGreetsLateIsAnnouncedOnceItDoes)
     EXPECT_EQ(Scan(), std::vector<std::string>{late.Path()});
 }
 
-TEST_F(UnitSockets, AnEmptyMessageIsSkippedAndTheNextReportArrives)
+TEST_F(UnitSockets, OddReportsAreReadAsOneWholeReportAndAnEmptyMessageIsSkipped)
 {
-    TFakeUnit unit(FUnits.Path(), "empty", TFakeUnit::Greets, {"", std::string("\0OK after empty", 15)});
-    HANDLE reader = OpenUnit(unit.Path(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE) << GetLastError();
-    const TReadResult read = ReadReport(reader, 65);
-    EXPECT_TRUE(read.Completed);
-    EXPECT_EQ(read.Error, ERROR_SUCCESS);
-    EXPECT_EQ(ReportText(read.Report), "OK after empty");
-    CloseHandle(reader);
+    const std::string after(64, 'L');
+    const struct {
+        const char* Name;
+        std::vector<std::string> Messages;
+        std::string Text; // of the first report read, zero-filled to 65 bytes
+    } cases[] = {
+        {"empty", {"", std::string("\0OK after empty", 15)}, "OK after empty"},
+        {"short", {std::string("\0short", 6)}, "short"},
+        {"long", {std::string(1, '\0') + after + "cut off"}, after},
+    };
+    for (const auto& row : cases) {
+        TFakeUnit unit(FUnits.Path(), row.Name, TFakeUnit::Greets, row.Messages);
+        HANDLE reader = OpenUnit(unit.Path(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE) << row.Name << GetLastError();
+        const TReadResult read = ReadReport(reader, 65);
+        EXPECT_TRUE(read.Completed) << row.Name;
+        EXPECT_EQ(read.Error, ERROR_SUCCESS) << row.Name;
+        EXPECT_EQ(read.Bytes, 65u) << row.Name;
+        EXPECT_EQ(ReportText(read.Report), row.Text) << row.Name;
+        CloseHandle(reader);
+    }
 }
 
 TEST_F(UnitSockets, AWriteTheUnitDoesNotTakeStaysPendingUntilCancelled)
@@ -126,19 +139,19 @@ TEST_F(UnitSockets, AWriteTheUnitDoesNotTakeStaysPendingUntilCancelled)
     const auto report = OutputReport("VER");
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    // The unit reads nothing after the open request, so its queue fills up.
+    // The unit reads nothing after the open request, so its queue fills up; a write pending
+    // while the unit still takes its open request goes through in the wait.
     bool pending = false;
     for (int i = 0; i < 1000 && !pending; ++i) {
         if (!WriteFile(writer, report.data(), 65, nullptr, &overlapped)) {
             ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-            pending = true;
+            pending = WaitForSingleObject(overlapped.hEvent, 50) == WAIT_TIMEOUT;
         }
     }
     ASSERT_TRUE(pending);
     DWORD done = 12345;
     EXPECT_FALSE(GetOverlappedResult(writer, &overlapped, &done, FALSE));
     EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
-    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 50), WAIT_TIMEOUT);
 
     EXPECT_TRUE(CancelIo(writer));
     EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0);
