@@ -27,7 +27,7 @@ DWORD TDeviceFile::FailWith(int err)
 {
     const DWORD error = ErrorFromErrno(err);
     if (error == ERROR_DEVICE_NOT_CONNECTED)
-        FGone = true;
+        MarkGone();
     return error;
 }
 

@@ -55,7 +55,8 @@ public:
     // succeeds: a unit's short report is zero-filled, a long one cut, each with a diagnostic.
     virtual TReadOutcome ReadReport(BYTE* buffer) = 0;
     // One output report of exactly the output report length; the Windows error or 0. A device
-    // that takes no report within waitMs gives ERROR_SEM_TIMEOUT and nothing is written.
+    // that takes no report within waitMs gives ERROR_SEM_TIMEOUT and nothing is written; with
+    // waitMs 0 it is one attempt that never blocks (an overlapped write then stays pending).
     virtual DWORD WriteReport(const BYTE* data, DWORD count, DWORD waitMs) = 0;
 
     void Close() override;
@@ -67,6 +68,7 @@ protected:
     // disconnect-class error (reset, broken pipe, not connected, no device, ...) marks the
     // device gone, so that no later call waits on it or tries it again.
     DWORD FailWith(int err);
+    void MarkGone() { FGone = true; }
 
 private:
     std::string FPath;
