@@ -28,7 +28,7 @@ using namespace std::chrono_literals;
 
 // A real unit greets at once; these bounds only keep a unit that never does from holding the
 // main thread. A scan waits for all its new units together.
-constexpr auto ScanHelloWait = 200ms;
+constexpr auto ScanHelloWait = 250ms;
 constexpr auto OpenHelloWait = 500ms;
 // A unit whose backlog is full refuses a non-blocking connect for now; an open retries briefly.
 constexpr auto ConnectWait = 250ms;
