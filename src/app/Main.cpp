@@ -95,15 +95,19 @@ void TForm1::Version1Click(rtl::TObject*)
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
-    if (FHidDevice && !FHidDevice->FAttached) {
+    const bool disconnected = FHidDevice && !FHidDevice->FAttached;
+    if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);
         Log("Disconnect device.");
         if (OnSessionEnd)
             OnSessionEnd(this);
-        return;
     }
+    // A unit set in the cradle within the same change as the removal gets no change of its
+    // own, so it is looked for now or it would wait for an unrelated one.
     FindDevice();
+    if (disconnected && !FDeviceReady)
+        return;
     if (FDeviceReady) {
         Memo1->Clear();
         FOutcome = {};

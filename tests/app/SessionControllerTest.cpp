@@ -71,6 +71,20 @@ TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUni
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
 }
 
+TEST_F(SessionController, UnitPlacedInTheChangeThatTakesTheHeldOneOutIsTakenAtOnce)
+{
+    // Nothing is pumped between the removal and the placement, so one rescan sees both.
+    Place({"--script", WriteFile("first.script", "expect VER\nsleep 20000\n")});
+    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    FSim->Stop();
+    Place({"--script", WriteFile("second.script", "expect VER\nsend NG\\r\\n\nsleep 20000\n")});
+    ASSERT_TRUE(RunUntil([&] { return Released(*FForm); })) << ::testing::PrintToString(Messages());
+    auto messages = WithoutStateLines(Messages());
+    // The placement's own broadcasts may still bring changes that take nothing.
+    std::erase(messages, "  device change.");
+    EXPECT_THAT(messages, ElementsAre("  Connect device : Quillmark", ">>VER", "<<4E,47,0D,0A-NG"));
+}
+
 TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)
 {
     // The quiet lets the tool give the unit back before it is taken out.
