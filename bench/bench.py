@@ -120,7 +120,7 @@ def run_child(args, env, timeout=120):
     wall = time.monotonic() - started
     err.thread.join(timeout=5)
     process.returncode = os.waitstatus_to_exitcode(status)
-    return wall, usage.ru_utime + usage.ru_stime, peak, process.returncode, err
+    return wall, (usage.ru_utime, usage.ru_stime), peak, process.returncode, err
 
 
 def high_water(pid):
@@ -289,7 +289,7 @@ class Bench:
             wall, cpu, _, code, _ = run_child([self.p.cli, "--list"], self.env(units))
             if code == 0:
                 walls.append(wall)
-                cpus.append(cpu)
+                cpus.append(sum(cpu))
         sim.stop()
         return statistics.median(walls), statistics.median(cpus)
 
@@ -385,10 +385,15 @@ def main():
 
         def cpu_cell(front):
             # The 1 MiB session less a 64 KiB one: the CPU of its extra exchanges alone.
-            small = statistics.median(run["cpu"] for run in fronts[front]["small"])
             large = fronts[front]["large"]
             extra = len(large["exchanges"]) - statistics.median(len(run["exchanges"]) for run in fronts[front]["small"])
-            return us((large["cpu"] - small) / extra) if extra > 0 else "-"
+            if extra <= 0:
+                return "-"
+            spent = []
+            for part in (0, 1):
+                small = statistics.median(run["cpu"][part] for run in fronts[front]["small"])
+                spent.append((large["cpu"][part] - small) / extra)
+            return f"{us(sum(spent))} ({us(spent[0])} user, {us(spent[1])} system)"
 
         rows.append(("CPU per exchange (1 MiB session less a 64 KiB one)", "-", cpu_cell("cli"), cpu_cell("window")))
 

@@ -12,7 +12,7 @@ wine=/usr/lib/wine/wine64
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/tolvane-wine-XXXXXX)
-display=:$((50 + RANDOM % 40))
+display=${TOLVANE_SMOKE_DISPLAY:-:$((50 + RANDOM % 40))}
 xvfb=
 cleanup() {
   WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
