@@ -50,19 +50,11 @@ TPreciseTimer::~TPreciseTimer()
         CloseHandle(FTimer);
 }
 
-void TPreciseTimer::StartPeriodic(unsigned intervalMs)
-{
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(intervalMs) * 10000; // relative, in 100 ns units
-    RaiseResolution(true);
-    SetWaitableTimer(FTimer, &due, static_cast<LONG>(intervalMs), nullptr, nullptr, FALSE);
-}
-
 void TPreciseTimer::StartOnce(std::chrono::steady_clock::duration delay)
 {
     LARGE_INTEGER due;
     const auto ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count() / 100;
-    due.QuadPart = -std::max<LONGLONG>(ticks, 1);
+    due.QuadPart = -std::max<LONGLONG>(ticks, 1); // relative, in 100 ns units
     RaiseResolution(true);
     SetWaitableTimer(FTimer, &due, 0, nullptr, nullptr, FALSE);
 }

@@ -20,9 +20,8 @@ public:
     TPreciseTimer(const TPreciseTimer&) = delete;
     TPreciseTimer& operator=(const TPreciseTimer&) = delete;
 
-    // Signalled every interval from now on (an auto-reset timer: one wait takes one signal).
-    void StartPeriodic(unsigned intervalMs);
-    // Signalled once, after delay.
+    // Signalled once, after delay, until started again or stopped. A periodic timer would
+    // need the system to reset it on each wait, which Wine's high-resolution timer does not.
     void StartOnce(std::chrono::steady_clock::duration delay);
     void Stop();
     HANDLE Handle() const { return FTimer; }

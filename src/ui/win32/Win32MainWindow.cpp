@@ -182,8 +182,11 @@ int TWin32MainWindow::Run()
     for (;;) {
         const DWORD woken = MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT,
                                                         MWMO_INPUTAVAILABLE);
-        if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet)
+        if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet) {
+            // Re-armed before the tick, so that a tick which stops the timer stops it for good.
+            FStepTimer.StartOnce(std::chrono::milliseconds(FForm->Timer1->Interval()));
             FForm->Timer1->Tick();
+        }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT)
@@ -311,7 +314,7 @@ void TWin32MainWindow::TimerChanged(rtl::TTimer& timer)
     FStepTimerSet = timer.Armed();
     if (FStepTimerSet) {
         SetTimer(FWindow, StepTimerId, timer.Interval(), nullptr);
-        FStepTimer.StartPeriodic(timer.Interval());
+        FStepTimer.StartOnce(std::chrono::milliseconds(timer.Interval()));
     } else {
         KillTimer(FWindow, StepTimerId);
         FStepTimer.Stop();
