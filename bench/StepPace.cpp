@@ -57,5 +57,16 @@ int main()
               precise.StartOnce(std::chrono::milliseconds(1));
           }));
     precise.Stop();
+
+    // A timer that fired and was then stopped must not stay signalled: the window's loop
+    // waits on it and would spin.
+    precise.StartOnce(std::chrono::milliseconds(1));
+    Sleep(20);
+    precise.Stop();
+    // At most the one signal it had: an auto-reset timer gives it to the first wait only.
+    int signals = 0;
+    while (signals < 3 && WaitForSingleObject(precise.Handle(), 50) == WAIT_OBJECT_0)
+        ++signals;
+    std::printf("waits satisfied after a stop: %d%s\n", signals, signals > 1 ? " (the loop would spin)" : "");
     return 0;
 }

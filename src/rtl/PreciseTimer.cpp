@@ -61,6 +61,7 @@ void TPreciseTimer::StartOnce(std::chrono::steady_clock::duration delay)
 
 void TPreciseTimer::Stop()
 {
+    // A signal that came before the stop stays; the timer resets on the one wait it wakes.
     if (FTimer)
         CancelWaitableTimer(FTimer);
     RaiseResolution(false);
