@@ -45,6 +45,14 @@ void TDeviceFile::TakeCancel()
     }
 }
 
+DWORD TDeviceFile::FailWith(int err)
+{
+    const DWORD error = ErrorFromErrno(err);
+    if (error == ERROR_DEVICE_NOT_CONNECTED)
+        MarkGone();
+    return error;
+}
+
 std::vector<TDeviceRecord> EnumeratePresentDevices()
 {
     return TVirtualUnitSource().Enumerate();
