@@ -368,7 +368,7 @@ def main():
 
         def exchange_cell(times):
             p50, p99 = statistics.median(times), percentile(times, 0.99)
-            return f"{us(p50)} / {us(p99)} ({p50 / raw_p50:.1f}x / +{(p99 - raw_p99) * 1e3:.3f} ms)"
+            return f"{us(p50)} / {us(p99)} ({p50 / raw_p50:.1f}x / {(p99 - raw_p99) * 1e3:+.3f} ms)"
 
         rows.append(("one exchange, p50 / p99 (ratio to raw p50 / excess over raw p99)",
                      f"{us(raw_p50)} / {us(raw_p99)}",
