@@ -8,6 +8,10 @@ if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
             x11-utils imagemagick fonts-ipafont-gothic)
 fi
+# `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
+if [ "${1:-}" = bench ]; then
+  packages+=(python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
