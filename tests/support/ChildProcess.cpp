@@ -119,10 +119,16 @@ bool TChildProcess::WaitForOutput(const std::string& text, std::chrono::millisec
     return true;
 }
 
-bool TChildProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds timeout)
+bool TChildProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds timeout, std::size_t count)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (FStderr.find(text) == std::string::npos)
+    const auto found = [&] {
+        std::size_t n = 0;
+        for (auto at = FStderr.find(text); at != std::string::npos && n < count; at = FStderr.find(text, at + 1))
+            ++n;
+        return n == count;
+    };
+    while (!found())
         if (Left(deadline).count() <= 0 || !Pump(Left(deadline)))
             return false;
     return true;

@@ -24,7 +24,8 @@ public:
     std::optional<std::string> WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout = 10s);
     // Until standard output or standard error holds text.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout = 10s);
-    bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout = 10s);
+    // Until standard error holds the text `count` times.
+    bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout = 10s, std::size_t count = 1);
     void Signal(int signal);
     // The exit code, or -signal; nothing when it has not ended in time.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout = 20s);
