@@ -241,13 +241,12 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 
 const std::vector<TExport>& winapi::posix::SetupApiDllExports()
 {
-    using namespace setupapidll;
     static const std::vector<TExport> exports = {
-        Export("SetupDiDestroyDeviceInfoList", &SetupDiDestroyDeviceInfoList),
-        Export("SetupDiEnumDeviceInterfaces", &SetupDiEnumDeviceInterfaces),
-        Export("SetupDiGetClassDevsA", &SetupDiGetClassDevsA),
-        Export("SetupDiGetDeviceInterfaceDetailA", &SetupDiGetDeviceInterfaceDetailA),
-        Export("SetupDiGetDeviceRegistryPropertyA", &SetupDiGetDeviceRegistryPropertyA),
+        Export("SetupDiDestroyDeviceInfoList", &setupapidll::SetupDiDestroyDeviceInfoList),
+        Export("SetupDiEnumDeviceInterfaces", &setupapidll::SetupDiEnumDeviceInterfaces),
+        Export("SetupDiGetClassDevsA", &setupapidll::SetupDiGetClassDevsA),
+        Export("SetupDiGetDeviceInterfaceDetailA", &setupapidll::SetupDiGetDeviceInterfaceDetailA),
+        Export("SetupDiGetDeviceRegistryPropertyA", &setupapidll::SetupDiGetDeviceRegistryPropertyA),
     };
     return exports;
 }
