@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic)
+# The hidraw device source enumerates and watches devices through libudev.
+packages+=(libudev-dev)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
 if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool

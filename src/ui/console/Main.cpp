@@ -21,13 +21,19 @@ constexpr const char* Usage =
     "  --write-serial yes|no   answer to \"Is a Serial write in?\" (default no)\n"
     "  --sessions N            end after N finished sessions (default 1; 0: until interrupted)\n"
     "  --timeout SECONDS       give up after this long, with exit code 3 (fractions allowed)\n"
-    "  --list                  list the HID devices the tool sees: vendor:product, product, path\n"
+    "  --list                  list the HID devices the tool sees: vendor:product, product, path,\n"
+    "                          usage page:usage and input/output/feature report lengths\n"
     "  --help                  show this text\n"
     "  --version               show the program's version\n"
     "\n"
     "Exit codes: 0 done, 1 the HID libraries cannot be loaded, 2 usage error, 3 time-out,\n"
     "130 interrupted. Virtual units are found in $TOLVANE_UNIT_DIR (else\n"
-    "$XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID).\n";
+    "$XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID).\n"
+#ifndef _WIN32
+    "On Linux, hidraw devices (/dev/hidrawN) are found too; TOLVANE_DEVICE_SOURCES=virtual or\n"
+    "=hidraw restricts the search to one kind.\n"
+#endif
+    ;
 
 int UsageError(const std::string& why)
 {

@@ -55,12 +55,13 @@ BOOLEAN HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* Prep
     if (!PreparsedData)
         return Fail(ERROR_INVALID_PARAMETER);
     auto* data = new _HIDP_PREPARSED_DATA{};
-    // A vendor-defined collection with one value array in each direction.
+    // A collection with one value array in each direction.
     HIDP_CAPS& caps = data->Caps;
-    caps.UsagePage = 0xFF00;
-    caps.Usage = 0x0001;
+    caps.UsagePage = file->Identity().UsagePage;
+    caps.Usage = file->Identity().Usage;
     caps.InputReportByteLength = file->Identity().InputLength;
     caps.OutputReportByteLength = file->Identity().OutputLength;
+    caps.FeatureReportByteLength = file->Identity().FeatureLength;
     caps.NumberLinkCollectionNodes = 1;
     if (caps.InputReportByteLength) {
         caps.NumberInputValueCaps = 1;
