@@ -90,7 +90,6 @@ for cycle in $(seq "$cycles"); do
         wait "$sim_pid" || fail "quillmark-sim exit $?"
         sim_pid=
         cut=$((cut + 1))
-        wait_count 'Disconnect device.' "$out" "$cut"
     else
         "$sim" --dir "$TOLVANE_UNIT_DIR" >/dev/null 2>>"$work/sim.err" &
         sim_pid=$!
@@ -100,8 +99,10 @@ for cycle in $(seq "$cycles"); do
         kill -TERM "$sim_pid"
         wait "$sim_pid" || fail "quillmark-sim exit $?"
         sim_pid=
-        wait_count 'status: Please set Quillmark to a cradle.' "$err" $((full + 1))
     fi
+    # One device change at the start, one for each placement and removal; then the unit is
+    # given back and its reader gone.
+    wait_count 'device change.' "$out" $((2 * cycle + 1))
     wait_idle
 done
 
@@ -115,8 +116,9 @@ begun=$(count 'Connect device : ' "$out")
 if grep -aq '^result: ' "$err"; then
     ended=$(count '^result: ' "$err")
 else
-    # Without result lines: a session ends with its serial write or with its unit's removal.
-    ended=$(($(count 'status: Serial write end.' "$err") + $(count 'Disconnect device.' "$out")))
+    # Without result lines: a session ends at a tick in state 99, which gives the unit back, or
+    # with its unit's removal before that tick.
+    ended=$(($(count '  99 status' "$out") + $(count 'Disconnect device.' "$out")))
 fi
 echo "place-remove: $cycles cycles ($cut in the middle of an upload): sessions begun $begun, ended $ended;" \
     "descriptors and threads at every idle point: $baseline; tolvane-cli exit $status"
