@@ -73,6 +73,13 @@ std::vector<std::string> WholeValues(const std::vector<std::string>& lines, cons
     return values;
 }
 
+// Whether a command starting with `prefix` can be logged as `logged` once trimmed.
+bool CouldStartWith(const std::string& logged, const std::string& prefix)
+{
+    const std::size_t length = std::min(prefix.size(), logged.size());
+    return logged.compare(0, length, prefix, 0, length) == 0;
+}
+
 } // namespace
 
 std::string TInput::Bytes(std::size_t count)
@@ -154,32 +161,30 @@ void TFormHarness::CheckNewLogLines()
         const std::string& line = lines[FCheckedLines];
         const std::string message = line.size() > 22 ? line.substr(22) : std::string();
         if (message.compare(0, 7, ">>SSER ") == 0)
-            CheckSerialCommand(FForm->FReportBuf[0] == 0 ? std::string(reinterpret_cast<const char*>(&FForm->FReportBuf[1]))
-                                                          : std::string());
+            CheckSerialCommand(message.substr(2));
     }
 }
 
-// The three numbers are whole values of the received file, never cut, never absent.
-void TFormHarness::CheckSerialCommand(const rtl::AnsiString& command) const
+// The three numbers are whole values of the received file, never cut, never absent. The log
+// shows the command without its trailing blanks.
+void TFormHarness::CheckSerialCommand(const rtl::AnsiString& logged) const
 {
-    if (command.compare(0, 5, "SSER ") != 0)
-        return; // not framed: too long to send
     const std::string& stream = *FForm->FUploadStream;
     const std::vector<std::string> lines = FileLines(stream.substr(0, stream.find('\0')));
     for (const std::string& pcb : WholeValues(lines, "pcb")) {
         const std::string head = "SSER " + pcb + " ";
-        if (command.compare(0, head.size(), head) != 0)
+        if (!CouldStartWith(logged, head))
             continue;
         for (const std::string& bat : WholeValues(lines, "bat")) {
             const std::string middle = head + bat + " ";
-            if (command.compare(0, middle.size(), middle) != 0)
+            if (!CouldStartWith(logged, middle))
                 continue;
             for (const std::string& ser : WholeValues(lines, "ser"))
-                if (command == middle + ser)
+                if (rtl::TrimRight(middle + ser) == logged)
                     return;
         }
     }
-    Fail("SSER built from a cut or absent value", command);
+    Fail("SSER built from a cut or absent value", logged);
 }
 
 } // namespace fuzzing
