@@ -4,7 +4,7 @@
 
 namespace hid {
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : rtl::TThread(true), FOwner(owner)
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : FOwner(owner)
 {
     HIDP_CAPS caps;
     FOwner->ReadCapabilities(caps);
