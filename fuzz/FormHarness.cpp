@@ -1,6 +1,9 @@
 #include "FormHarness.h"
 
+#include "ConsoleText.h"
+
 #include "rtl/Application.h"
+#include "rtl/CodePage.h"
 #include "rtl/MainThreadQueue.h"
 
 #include <cstdio>
@@ -71,6 +74,19 @@ std::vector<std::string> WholeValues(const std::vector<std::string>& lines, cons
         if (line.find(key) != std::string::npos)
             values.push_back(Padded(ReplaceAll(line, key + " ")));
     return values;
+}
+
+// As tolvane-cli prints a text: one terminal line, no control character of any kind.
+void CheckConsoleLine(const std::string& cp932)
+{
+    const std::string shown = console::EscapeControls(rtl::Utf8FromCp932(cp932));
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(shown[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) >= 0x80
+            && static_cast<unsigned char>(shown[i + 1]) <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || c1)
+            Fail("a console line with a control character", shown);
+    }
 }
 
 // Whether a command starting with `prefix` can be logged as `logged` once trimmed.
@@ -157,8 +173,12 @@ void TFormHarness::CheckNewLogLines()
     const auto& lines = FForm->Memo1->Lines();
     if (FCheckedLines > lines.size())
         FCheckedLines = 0; // the log was cleared
+    CheckConsoleLine(FForm->Label1->Caption());
+    for (const std::string& line : FForm->Memo2->Lines())
+        CheckConsoleLine(line);
     for (; FCheckedLines < lines.size(); ++FCheckedLines) {
         const std::string& line = lines[FCheckedLines];
+        CheckConsoleLine(line);
         const std::string message = line.size() > 22 ? line.substr(22) : std::string();
         if (message.compare(0, 7, ">>SSER ") == 0)
             CheckSerialCommand(message.substr(2));
