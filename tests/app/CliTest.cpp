@@ -294,6 +294,7 @@ TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
     ASSERT_TRUE(cli.WaitForOutput(">>VER"));
     cli.Signal(SIGTERM);
     EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
+    EXPECT_EQ(Lines(cli.Stderr()).back(), "result: failed interrupted");
 }
 
 TEST_F(Cli, SerialWriteThatDoesNotFitTheOutputReportIsNeverSentAndFails)
@@ -422,6 +423,25 @@ TEST_F(Cli, RecordGetsOneJsonLinePerSessionAfterItsLastWholeLine)
     EXPECT_EQ(stamp.suffix().str(),
               R"("product":"Quillmark","firmware":null,"firmwareType":null,"pcb":null,"bat":null,"ser":null,)"
               R"("fileVerified":false,"serialWritten":false,"result":"failed","reason":"version-ng"})");
+}
+
+TEST_F(Cli, RecordThatCannotBeOpenedOrWrittenFailsTheRun)
+{
+    const struct {
+        std::string Record;
+        int Exit;
+        std::string Said;
+    } cases[] = {
+        {FUnits.Path() + "/missing/record.jsonl", 2, "tolvane-cli: cannot open the record "},
+        {"/dev/full", 4, "tolvane-cli: cannot write the record: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Record);
+        Place({});
+        EXPECT_EQ(Run({"--record", c.Record}), c.Exit) << FErr;
+        FSim.reset();
+        EXPECT_NE(FErr.find(c.Said), std::string::npos) << FErr;
+    }
 }
 
 TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
