@@ -10,9 +10,10 @@ if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
             x11-utils imagemagick fonts-ipafont-gothic)
 fi
-# `install-deps.sh clang`: the clang build and its libFuzzer targets.
+# `install-deps.sh clang`: also clang and its runtime libraries, for the clang build and its
+# libFuzzer targets.
 if [ "${1:-}" = clang ]; then
-  packages=(cmake make clang libclang-rt-14-dev pkg-config libgtest-dev qt6-base-dev)
+  packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()
