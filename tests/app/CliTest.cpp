@@ -2,12 +2,14 @@
 // for exact exchanges, many sessions in a row, and the program's options and exit codes.
 
 #include "CliProcess.h"
+#include "FakeUnit.h"
 #include "SessionFixture.h"
 
 #include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -464,6 +466,38 @@ TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
     EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 1u);
     const auto messages = Messages();
     EXPECT_EQ(messages.at(1), R"(  Connect device : Quill\x0Dmark\x1B]0;x\x07!)");
+}
+
+TEST_F(Cli, TimeoutAndSignalsAreHonouredBesideBrokenSocketsAndARealUnitIsServed)
+{
+    TFakeUnit never(FUnits.Path(), "a-never", TFakeUnit::NeverAccepts);
+    TFakeUnit full(FUnits.Path(), "b-full", TFakeUnit::BacklogFull);
+    TFakeUnit silent(FUnits.Path(), "c-silent", TFakeUnit::Silent);
+    TFakeUnit stale(FUnits.Path(), "d-stale", TFakeUnit::Stale);
+    EXPECT_EQ(Run({"--timeout", "0.5"}), 3) << FErr;
+    for (int signal : {SIGINT, SIGTERM}) {
+        TCliProcess cli({});
+        ASSERT_TRUE(cli.WaitForOutput("device change."));
+        cli.Signal(signal);
+        EXPECT_EQ(cli.Wait(), 130) << signal;
+    }
+    Place({});
+    EXPECT_EQ(Run({"--sessions", "1", "--read-info", "no"}), 0) << FErr;
+}
+
+TEST_F(Cli, AUnitDirectoryRemovedAndCreatedAgainIsWatchedAgain)
+{
+    TCliProcess cli({"--sessions", "1", "--read-info", "no"});
+    ASSERT_TRUE(cli.WaitForOutput("device change."));
+    std::filesystem::remove_all(FUnits.Path());
+    ASSERT_TRUE(cli.WaitForStderr("unit directory " + FUnits.Path() + " is gone"));
+    std::filesystem::create_directories(FUnits.Path());
+    std::filesystem::permissions(FUnits.Path(), std::filesystem::perms::owner_all);
+    Place({});
+    EXPECT_EQ(cli.Wait(), 0) << cli.Stderr();
+    EXPECT_EQ(Count(Lines(cli.Stderr()), "tolvane: unit directory " + FUnits.Path()
+                                             + " is gone; waiting for it to come back"),
+              1u);
 }
 
 } // namespace
