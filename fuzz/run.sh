@@ -32,7 +32,7 @@ run_one() {
         if [ -d "$here/regressions/$name" ]; then
             "$binary" -runs=0 "$here/regressions/$name"/*
         fi
-        "$binary" "${dict[@]}" "${runs[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        "$binary" "${dict[@]}" "${runs[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
             -print_final_stats=1 -artifact_prefix="$build/fuzz/artifacts/$name-" "$corpus"
     } >"$log" 2>&1
 }
