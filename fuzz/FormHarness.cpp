@@ -164,7 +164,6 @@ void TFormHarness::DeviceChange()
 {
     FForm->HidCtrl1DeviceChange(FForm->HidCtrl1.get());
     rtl::TMainThreadQueue::Instance().ProcessPending();
-    FCheckedLines = 0;
     CheckNewLogLines();
 }
 
