@@ -15,6 +15,10 @@ fi
 if [ "${1:-}" = clang ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
+if [ "${1:-}" = bench ]; then
+  packages+=(python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
