@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run windows windows-check clean
+.PHONY: all deps build test run windows windows-check clean package fuzz
 
 all: build
 
@@ -33,6 +33,21 @@ windows:
 # Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, and the window.
 windows-check: windows
 	@scripts/windows-smoke.sh build/windows
+
+# The Debian package for Linux users: build/$(PRESET)/package/tolvane_VERSION_ARCH.deb.
+package: deps
+	@cmake --preset $(PRESET) >/dev/null
+	@cmake --build --preset $(PRESET) --target tolvane tolvane-cli tolvane_changelog
+	@cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/package/tolvane_*.deb
+
+# The tree built with clang, and every libFuzzer target run from its seeds for FUZZ_SECONDS
+# (default 60) each, two at a time. A crash's input is kept under build/clang/fuzz/artifacts.
+fuzz:
+	@scripts/install-deps.sh clang
+	@cmake --preset clang >/dev/null
+	@cmake --build --preset clang --target fuzz-targets
+	@fuzz/run.sh build/clang
 
 clean:
 	rm -rf build
