@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run windows windows-check clean
+.PHONY: all deps build test run windows windows-check lab-check clean
 
 all: build
 
@@ -33,6 +33,14 @@ windows:
 # Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, and the window.
 windows-check: windows
 	@scripts/windows-smoke.sh build/windows
+
+# The lab: one throwaway VM (qemu, Debian's kernel, uhid) that runs the Windows build's whole
+# session under Wine against a kernel HID device, and the tests that need /dev/uhid.
+# LAB_PHASES='6*' runs a subset of tests/lab/phases. See tests/lab/README.md.
+lab-check: build windows
+	@scripts/install-deps.sh lab
+	@LAB_LINUX_BUILD=$(CURDIR)/$(BUILD) LAB_WINDOWS_BUILD=$(CURDIR)/build/windows \
+	  tests/lab/run-in-vm.sh -- tests/lab/run-phases.sh
 
 clean:
 	rm -rf build
