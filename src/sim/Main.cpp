@@ -1,11 +1,13 @@
 #include "BehaviourModel.h"
 #include "Console.h"
 #include "Options.h"
+#include "ReportDescriptor.h"
 #include "Script.h"
 #include "ScriptRunner.h"
 #include "StopSignal.h"
+#include "SocketUnit.h"
 #include "Trace.h"
-#include "VirtualUnit.h"
+#include "UhidUnit.h"
 
 #include "winapi/posix/UnitDirectory.h"
 
@@ -54,6 +56,38 @@ bool LoadScript(const std::string& path, TScript& script)
     return true;
 }
 
+bool LoadDescriptor(const std::string& path, TBytes& descriptor)
+{
+    TBytes text;
+    TScriptError error;
+    if (!ReadWholeFile(path, text, error)) {
+        PrintDiagnostic("--descriptor: %s", error.Message.c_str());
+        return false;
+    }
+    std::string problem;
+    auto bytes = ParseHexBytes(std::string(text.begin(), text.end()), problem);
+    if (bytes && bytes->empty())
+        problem = "no bytes";
+    else if (bytes && bytes->size() > LargestReportDescriptor)
+        problem = std::to_string(bytes->size()) + " bytes, more than the kernel takes ("
+            + std::to_string(LargestReportDescriptor) + ")";
+    if (!problem.empty()) {
+        PrintDiagnostic("--descriptor %s: %s", path.c_str(), problem.c_str());
+        return false;
+    }
+    descriptor = std::move(*bytes);
+    return true;
+}
+
+std::unique_ptr<TVirtualUnit> MakeUnit(const TSimOptions& options, TUnitDescription description,
+                                       const TBytes& reportDescriptor, TTrace* trace)
+{
+    if (options.Transport == TTransport::Uhid)
+        return std::make_unique<TUhidUnit>(std::move(description), reportDescriptor, options.StepTimeout,
+                                           TStopSignal::StopFd(), trace);
+    return std::make_unique<TSocketUnit>(std::move(description), TStopSignal::StopFd(), trace);
+}
+
 void WaitForStop()
 {
     pollfd stop {TStopSignal::StopFd(), POLLIN, 0};
@@ -88,10 +122,16 @@ int main(int argc, char** argv)
         options.Model.InfoFile = std::move(contents);
     }
 
-    const std::string directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
-    if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
-        PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
+    TBytes reportDescriptor;
+    if (!options.Descriptor.empty() && !LoadDescriptor(options.Descriptor, reportDescriptor))
         return ExitUsage;
+    std::string directory;
+    if (options.Transport == TTransport::Socket) {
+        directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
+        if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
+            PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
+            return ExitUsage;
+        }
     }
     std::unique_ptr<TTrace> trace;
     if (!options.Trace.empty() && !(trace = TTrace::Open(options.Trace, error)))
@@ -107,7 +147,7 @@ int main(int argc, char** argv)
         description.Directory = directory;
         if (options.Count > 1)
             description.Name += "-" + std::to_string(i);
-        auto unit = std::make_unique<TVirtualUnit>(description, TStopSignal::StopFd(), trace.get());
+        auto unit = MakeUnit(options, description, reportDescriptor, trace.get());
         if (!unit->Place(error)) {
             PrintDiagnostic("cannot place %s: %s", description.Name.c_str(), error.c_str());
             return ExitUsage; // the units placed so far are taken out by their destructors
@@ -123,8 +163,11 @@ int main(int argc, char** argv)
 
     std::vector<std::thread> threads;
     for (auto& unit : units) {
-        threads.emplace_back([&unit, &options] {
-            TBehaviourModel(options.Model).Run(*unit, options.StepTimeout);
+        threads.emplace_back([&unit, &options, answers = reportDescriptor.empty()] {
+            if (answers)
+                TBehaviourModel(options.Model).Run(*unit, options.StepTimeout);
+            else
+                unit->Idle(TVirtualUnit::Forever);
         });
     }
     WaitForStop();

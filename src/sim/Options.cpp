@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "ReportDescriptor.h"
+
 #include "winapi/posix/UnitDirectory.h"
 
 #include <algorithm>
@@ -40,6 +42,30 @@ bool ParseSeconds(const std::string& text, std::chrono::milliseconds& value)
     return true;
 }
 
+// What a kernel HID device made through uhid can be.
+bool CheckTransport(const TSimOptions& options, std::string& error)
+{
+    error.clear();
+    if (options.Transport == TTransport::Socket) {
+        if (!options.Descriptor.empty())
+            error = "--descriptor needs --transport uhid";
+        return options.Descriptor.empty();
+    }
+    if (!options.Directory.empty())
+        error = "--dir places socket units; a uhid unit has no unit directory";
+    else if (options.Unit.QueryOnly)
+        error = "--access query-only cannot be made with uhid: nothing reserves a kernel HID device for query-only opens";
+    else if (options.Unit.InLength < 2 || options.Unit.InLength > UhidLargestInLength)
+        error = "--in-length " + std::to_string(options.Unit.InLength) + " cannot be made with uhid: from 2 to "
+            + std::to_string(UhidLargestInLength) + ", report ID included";
+    else if (options.Unit.OutLength < 2 || options.Unit.OutLength > UhidLargestOutLength)
+        error = "--out-length " + std::to_string(options.Unit.OutLength) + " cannot be made with uhid: from 2 to "
+            + std::to_string(UhidLargestOutLength) + ", report ID included";
+    else if (!options.Descriptor.empty() && !options.Script.empty())
+        error = "--descriptor makes a device that answers nothing; it cannot play a --script";
+    return error.empty();
+}
+
 } // namespace
 
 TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& options, std::string& error)
@@ -63,7 +89,7 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
         static const char* const Known[] = {"--dir", "--name", "--count", "--vid", "--pid", "--product",
                                             "--in-length", "--out-length", "--access", "--version", "--pcb",
                                             "--bat", "--ser", "--info-file", "--sser-reply", "--script",
-                                            "--step-timeout", "--trace"};
+                                            "--step-timeout", "--trace", "--transport", "--descriptor"};
         if (std::find_if(std::begin(Known), std::end(Known), [&](const char* k) { return option == k; })
             == std::end(Known)) {
             error = "unknown option " + option;
@@ -122,6 +148,12 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
         } else if (option == "--trace") {
             good = !value.empty();
             options.Trace = value;
+        } else if (option == "--transport") {
+            good = value == "socket" || value == "uhid";
+            options.Transport = value == "uhid" ? TTransport::Uhid : TTransport::Socket;
+        } else if (option == "--descriptor") {
+            good = !value.empty();
+            options.Descriptor = value;
         }
         if (!good) {
             error = "bad value for " + option + ": \"" + value + "\"";
@@ -133,16 +165,20 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
             + std::to_string(options.Count);
         return TParseOutcome::Error;
     }
-    return TParseOutcome::Run;
+    return CheckTransport(options, error) ? TParseOutcome::Run : TParseOutcome::Error;
 }
 
 std::string HelpText()
 {
     return "Usage: quillmark-sim [OPTION]...\n"
-           "Places virtual Quillmark units in the unit directory and plays the unit's side of the\n"
-           "protocol: by the built-in behaviour model, or step by step from a script.\n"
+           "Places virtual Quillmark units, as sockets in the unit directory or as kernel HID\n"
+           "devices, and plays the unit's side of the protocol: by the built-in behaviour model,\n"
+           "or step by step from a script.\n"
            "\n"
-           "  --dir DIR             unit directory (default: $TOLVANE_UNIT_DIR, else\n"
+           "  --transport KIND      socket (default): a socket in the unit directory; uhid: a kernel\n"
+           "                        HID device made through /dev/uhid (needs write access to it),\n"
+           "                        met by a host as /dev/hidrawN\n"
+           "  --dir DIR             unit directory, sockets only (default: $TOLVANE_UNIT_DIR, else\n"
            "                        $XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID)\n"
            "  --name NAME           unit name, socket NAME.sock (default quillmark)\n"
            "  --count N             place N units NAME-1 ... NAME-N (default 1, at most 999)\n"
@@ -158,6 +194,10 @@ std::string HelpText()
            "  --info-file FILE      upload FILE as RGINFO.INI instead of the built-in one\n"
            "  --sser-reply REPLY    answer to SSER: OK (default), NG (numbers not stored) or none\n"
            "                        (stored, no answer)\n"
+           "  --descriptor FILE     uhid only: a device with the report descriptor in FILE instead\n"
+           "                        of a Quillmark; it answers nothing and stays until signalled.\n"
+           "                        FILE holds hex bytes (\"05 01 09 06\", \"0x05, 0x01\" or \"0501\"),\n"
+           "                        '#' starts a comment; at most 4096 bytes\n"
            "  --script FILE         play FILE instead of the behaviour model (needs --count 1)\n"
            "  --step-timeout SEC    time-out of every wait, fractions allowed (default 5)\n"
            "  --trace FILE          log every report as 'SECONDS.MICROS DIR HEX'; '-' is stdout\n"
@@ -175,9 +215,17 @@ std::string HelpText()
            "  unplug, plug          take the unit out, place it again\n"
            "Lines that are empty or start with # are ignored.\n"
            "\n"
-           "Standard output: 'placed NAME PATH' and 'removed NAME' lines.\n"
+           "With uhid, the input and output report lengths run from 2 to 4097 and 4096; --dir and\n"
+           "--access query-only are usage errors. The device is vendor-defined (usage page 0xFF00)\n"
+           "without report IDs; a host writes the report ID 0 in front of the output report, and\n"
+           "the trace shows the reports as with sockets. Placing waits up to the step time-out\n"
+           "for the kernel's hidraw node; unplug and plug destroy and make the device.\n"
+           "\n"
+           "Standard output: 'placed NAME PATH' (PATH: the socket, or /dev/hidrawN) and\n"
+           "'removed NAME' lines.\n"
            "Exit status: 0 the script ran to its end, or a signal took the units out;\n"
-           "1 a step failed; 2 usage error, malformed script or unusable unit directory.\n";
+           "1 a step failed; 2 usage error, malformed script, unusable unit directory, or a\n"
+           "device that cannot be made (/dev/uhid missing or not writable, descriptor refused).\n";
 }
 
 } // namespace sim

@@ -8,8 +8,12 @@
 
 namespace sim {
 
+enum class TTransport { Socket, Uhid };
+
 struct TSimOptions {
+    TTransport Transport = TTransport::Socket;
     std::string Directory;               // empty: the unit directory rule decides
+    std::string Descriptor;              // uhid only: a file of report descriptor bytes
     unsigned Count = 1;
     TUnitDescription Unit;               // Name and everything the hello tells
     TModelSettings Model;

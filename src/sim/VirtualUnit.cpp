@@ -6,129 +6,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-#include <poll.h>
-#include <random>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 
 namespace sim {
-
-namespace {
-
-constexpr std::size_t OpenRequestLimit = 64;
-
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
-// A socket file nobody accepts on is a leftover of a process that died; one that accepts
-// belongs to a running unit that must not be displaced.
-bool IsSomeoneListening(const std::string& path)
-{
-    sockaddr_un address;
-    if (!FillAddress(path, address))
-        return false;
-    TFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    return probe.IsOpen()
-        && ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
-std::uint32_t NewInstanceNumber()
-{
-    std::random_device random;
-    std::uint32_t instance = 0;
-    while (instance == 0)
-        instance = static_cast<std::uint32_t>(random());
-    return instance;
-}
-
-} // namespace
 
 TVirtualUnit::TVirtualUnit(TUnitDescription description, int stopFd, TTrace* trace)
     : FDescription(std::move(description))
     , FStopFd(stopFd)
     , FTrace(trace)
-    , FReceiveBuffer(std::max(FDescription.OutLength, OpenRequestLimit) + 1)
 {
-}
-
-TVirtualUnit::~TVirtualUnit()
-{
-    Remove();
-}
-
-std::string TVirtualUnit::SocketPath() const
-{
-    return FDescription.Directory + "/" + FDescription.Name + ".sock";
-}
-
-bool TVirtualUnit::Place(std::string& error)
-{
-    if (IsPlaced())
-        return true;
-    const std::string path = SocketPath();
-    const std::string hidden = FDescription.Directory + "/." + FDescription.Name + ".sock."
-        + std::to_string(::getpid());
-    sockaddr_un address;
-    if (!FillAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
-        error = "socket path too long for AF_UNIX: " + hidden;
-        return false;
-    }
-    if (IsSomeoneListening(path)) {
-        error = path + " is already placed by another process";
-        return false;
-    }
-
-    TFd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listener.IsOpen()) {
-        error = std::string("cannot create a socket: ") + std::strerror(errno);
-        return false;
-    }
-    ::unlink(hidden.c_str());
-    if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listener.Get(), SOMAXCONN) != 0) {
-        error = "cannot bind " + hidden + ": " + std::strerror(errno);
-        ::unlink(hidden.c_str());
-        return false;
-    }
-    // Enumeration ignores hidden names, so the unit appears only once it accepts connections.
-    if (::rename(hidden.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + hidden + " to " + path + ": " + std::strerror(errno);
-        ::unlink(hidden.c_str());
-        return false;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        FSocketDevice = st.st_dev;
-        FSocketInode = st.st_ino;
-    }
-    FListen = std::move(listener);
-    FInstance = NewInstanceNumber();
-    PrintEvent("placed " + FDescription.Name + " " + path);
-    return true;
-}
-
-void TVirtualUnit::Remove()
-{
-    if (!IsPlaced())
-        return;
-    FConnections.clear();
-    FListen.Close();
-    const std::string path = SocketPath();
-    struct stat st {};
-    // Someone may have placed another socket under our name meanwhile; leave that one alone.
-    if (::lstat(path.c_str(), &st) == 0 && st.st_dev == FSocketDevice && st.st_ino == FSocketInode)
-        ::unlink(path.c_str());
-    PrintEvent("removed " + FDescription.Name);
 }
 
 TWaitResult TVirtualUnit::NextOutputReport(TBytes& report, std::chrono::milliseconds timeout)
@@ -153,17 +39,8 @@ TWaitResult TVirtualUnit::SendInputReport(const TBytes& data, std::chrono::milli
         PrintDiagnostic("%s: input report data of %zu bytes cut to %zu (input report length %zu)",
                         FDescription.Name.c_str(), data.size(), FDescription.InLength - 1,
                         FDescription.InLength);
-    if (FTrace)
-        FTrace->Record('<', report);
-    for (TConnection& connection : FConnections) {
-        if (!connection.Opened || !connection.Read)
-            continue;
-        if (::send(connection.Fd.Get(), report.data(), report.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0
-            && errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS)
-            connection.Closed = true;
-        // A full socket buffer loses the report, as a HID input ring does when nobody reads.
-    }
-    DropClosedConnections();
+    Trace('<', report);
+    DeliverInputReport(report);
     return TWaitResult::Ready;
 }
 
@@ -172,8 +49,26 @@ TWaitResult TVirtualUnit::Idle(std::chrono::milliseconds duration)
     return ServiceUntil(duration, [] { return false; });
 }
 
-TWaitResult TVirtualUnit::ServiceUntil(std::chrono::milliseconds timeout,
-                                       const std::function<bool()>& done)
+void TVirtualUnit::ReceiveOutputReport(const TBytes& report, bool truncated)
+{
+    if (truncated || report.size() != FDescription.OutLength) {
+        PrintDiagnostic("%s: output report of %s%zu bytes, expected exactly %zu; ignored",
+                        FDescription.Name.c_str(), truncated ? "more than " : "",
+                        truncated ? FDescription.OutLength : report.size(), FDescription.OutLength);
+        return;
+    }
+    Trace('>', report);
+    FQueue.push_back(report);
+}
+
+void TVirtualUnit::Trace(char direction, const TBytes& report)
+{
+    if (FTrace)
+        FTrace->Record(direction, report);
+}
+
+TWaitResult TVirtualUnit::ServiceUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done,
+                                       std::chrono::milliseconds recheck)
 {
     using Clock = std::chrono::steady_clock;
     const bool forever = timeout == Forever;
@@ -182,22 +77,18 @@ TWaitResult TVirtualUnit::ServiceUntil(std::chrono::milliseconds timeout,
     for (;;) {
         if (done())
             return TWaitResult::Ready;
-        int wait = -1;
+        long long wait = recheck == Forever ? -1 : recheck.count();
         if (!forever) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return TWaitResult::TimedOut;
-            wait = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+            wait = wait < 0 ? left.count() : std::min<long long>(wait, left.count());
         }
 
         fds.clear();
         fds.push_back({FStopFd, POLLIN, 0});
-        for (const TConnection& connection : FConnections)
-            fds.push_back({connection.Fd.Get(), POLLIN, 0});
-        if (FListen.IsOpen())
-            fds.push_back({FListen.Get(), POLLIN, 0});
-
-        if (::poll(fds.data(), fds.size(), wait) < 0) {
+        CollectPollFds(fds);
+        if (::poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(wait, INT_MAX))) < 0) {
             if (errno == EINTR)
                 continue;
             PrintDiagnostic("%s: poll failed: %s", FDescription.Name.c_str(), std::strerror(errno));
@@ -205,136 +96,8 @@ TWaitResult TVirtualUnit::ServiceUntil(std::chrono::milliseconds timeout,
         }
         if (fds[0].revents != 0)
             return TWaitResult::Stopped;
-
-        const std::size_t connections = FConnections.size();
-        for (std::size_t i = 0; i < connections; ++i) {
-            const short events = fds[i + 1].revents;
-            if (events & POLLIN)
-                ReceiveMessage(FConnections[i]);
-            else if (events & (POLLHUP | POLLERR | POLLNVAL))
-                FConnections[i].Closed = true;
-        }
-        DropClosedConnections();
-        if (FListen.IsOpen() && (fds.back().revents & POLLIN))
-            AcceptConnections();
+        Service(fds.data() + 1, fds.size() - 1);
     }
-}
-
-void TVirtualUnit::AcceptConnections()
-{
-    const std::string hello = BuildHello();
-    for (;;) {
-        TFd fd(::accept4(FListen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (!fd.IsOpen()) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                PrintDiagnostic("%s: accept failed: %s", FDescription.Name.c_str(), std::strerror(errno));
-            return;
-        }
-        if (::send(fd.Get(), hello.data(), hello.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
-            continue; // gone before it heard the hello
-        TConnection connection;
-        connection.Fd = std::move(fd);
-        FConnections.push_back(std::move(connection));
-    }
-}
-
-void TVirtualUnit::ReceiveMessage(TConnection& connection)
-{
-    iovec part {FReceiveBuffer.data(), FReceiveBuffer.size()};
-    msghdr message {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(connection.Fd.Get(), &message, MSG_DONTWAIT);
-    if (received < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            connection.Closed = true;
-        return;
-    }
-    if (received == 0) {
-        // Enumeration closes right after the hello; that is no error.
-        connection.Closed = true;
-        return;
-    }
-    const std::size_t size = static_cast<std::size_t>(received);
-    const bool truncated = (message.msg_flags & MSG_TRUNC) != 0 || size >= FReceiveBuffer.size();
-    const TBytes bytes(FReceiveBuffer.begin(), FReceiveBuffer.begin() + size);
-
-    if (!connection.Opened) {
-        if (truncated || size > OpenRequestLimit) {
-            PrintDiagnostic("%s: a connection sent %zu%s bytes instead of an open request; closed",
-                            FDescription.Name.c_str(), size, truncated ? " or more" : "");
-            connection.Closed = true;
-            return;
-        }
-        HandleOpen(connection, std::string(bytes.begin(), bytes.end()));
-        return;
-    }
-    if (!connection.Write) {
-        PrintDiagnostic("%s: message of %zu bytes on a connection opened without write access; ignored",
-                        FDescription.Name.c_str(), size);
-        return;
-    }
-    if (truncated || size != FDescription.OutLength) {
-        PrintDiagnostic("%s: output report of %s%zu bytes, expected exactly %zu; ignored",
-                        FDescription.Name.c_str(), truncated ? "more than " : "",
-                        truncated ? FDescription.OutLength : size, FDescription.OutLength);
-        return;
-    }
-    if (FTrace)
-        FTrace->Record('>', bytes);
-    FQueue.push_back(bytes);
-}
-
-void TVirtualUnit::HandleOpen(TConnection& connection, const std::string& request)
-{
-    bool read = false;
-    bool write = false;
-    if (request == "open r") {
-        read = true;
-    } else if (request == "open w") {
-        write = true;
-    } else if (request == "open rw") {
-        read = write = true;
-    } else if (request != "open q") {
-        PrintDiagnostic("%s: a connection sent %s instead of an open request; closed",
-                        FDescription.Name.c_str(), DescribeBytes(BytesOf(request)).c_str());
-        connection.Closed = true;
-        return;
-    }
-    if (FDescription.QueryOnly && (read || write)) {
-        // The host must refuse read/write opens of a query-only unit itself; granting one here
-        // would hide that fault.
-        PrintDiagnostic("%s: query-only unit refuses \"%s\"; connection closed",
-                        FDescription.Name.c_str(), request.c_str());
-        connection.Closed = true;
-        return;
-    }
-    connection.Opened = true;
-    connection.Read = read;
-    connection.Write = write;
-}
-
-bool TVirtualUnit::HasReader() const
-{
-    return std::any_of(FConnections.begin(), FConnections.end(), [](const TConnection& connection) {
-        return connection.Opened && connection.Read && !connection.Closed;
-    });
-}
-
-std::string TVirtualUnit::BuildHello() const
-{
-    char hello[256];
-    std::snprintf(hello, sizeof hello,
-                  "vid=0x%04x\npid=0x%04x\nversion=0x%04x\nin=%zu\nout=%zu\naccess=%s\ninstance=%u\nproduct=",
-                  FDescription.VendorId, FDescription.ProductId, FDescription.Release,
-                  FDescription.InLength, FDescription.OutLength,
-                  FDescription.QueryOnly ? "query" : "rw", static_cast<unsigned>(FInstance));
-    return hello + FDescription.Product;
-}
-
-void TVirtualUnit::DropClosedConnections()
-{
-    std::erase_if(FConnections, [](const TConnection& connection) { return connection.Closed; });
 }
 
 } // namespace sim

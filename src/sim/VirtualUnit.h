@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Fd.h"
 #include "Report.h"
 
 #include <chrono>
@@ -8,8 +7,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <poll.h>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace sim {
@@ -30,62 +29,56 @@ struct TUnitDescription {
 
 enum class TWaitResult { Ready, TimedOut, Stopped };
 
-// One placed unit: its listening socket, its connections and the reports queued from them.
-// Every wait services the socket (accepts, hellos, opens, output reports) until its condition
-// holds, its time runs out or a stop is requested.
+// One placed unit as the behaviour model and the script runner see it, whatever carries its
+// reports. Every wait services the transport (connections, opens, output reports) until its
+// condition holds, its time runs out or a stop is requested.
 class TVirtualUnit {
 public:
     static constexpr std::chrono::milliseconds Forever = std::chrono::milliseconds::max();
 
-    TVirtualUnit(TUnitDescription description, int stopFd, TTrace* trace);
-    ~TVirtualUnit();
+    virtual ~TVirtualUnit() = default;
     TVirtualUnit(const TVirtualUnit&) = delete;
     TVirtualUnit& operator=(const TVirtualUnit&) = delete;
 
     const TUnitDescription& Description() const { return FDescription; }
-    std::string SocketPath() const;
-    bool IsPlaced() const { return FListen.IsOpen(); }
+    virtual bool IsPlaced() const = 0;
 
-    // Prints "placed NAME PATH" on success.
-    bool Place(std::string& error);
-    // Closes every connection, unlinks the socket and prints "removed NAME".
-    void Remove();
+    // Prints "placed NAME PATH" on success, PATH being what a host opens.
+    virtual bool Place(std::string& error) = 0;
+    // Takes the unit out and prints "removed NAME".
+    virtual void Remove() = 0;
 
     // The oldest queued output report (report ID included), waiting for one when none is queued.
     TWaitResult NextOutputReport(TBytes& report, std::chrono::milliseconds timeout);
     bool HasQueuedOutputReport() const { return !FQueue.empty(); }
-    // Waits until some connection reads, then sends one input report to every reader.
+    // Waits until some host reads, then sends one input report with `data` to every reader.
     TWaitResult SendInputReport(const TBytes& data, std::chrono::milliseconds timeout);
-    // Services the socket for the whole time; output reports are queued.
+    // Services the transport for the whole time; output reports are queued.
     TWaitResult Idle(std::chrono::milliseconds duration);
 
-private:
-    struct TConnection {
-        TFd Fd;
-        bool Opened = false;
-        bool Read = false;
-        bool Write = false;
-        bool Closed = false;
-    };
+protected:
+    TVirtualUnit(TUnitDescription description, int stopFd, TTrace* trace);
 
-    TWaitResult ServiceUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done);
-    void AcceptConnections();
-    void ReceiveMessage(TConnection& connection);
-    void HandleOpen(TConnection& connection, const std::string& request);
-    bool HasReader() const;
-    std::string BuildHello() const;
-    void DropClosedConnections();
+    // The descriptors a wait polls besides the stop signal, and their service once polled.
+    virtual void CollectPollFds(std::vector<pollfd>& fds) const = 0;
+    virtual void Service(const pollfd* fds, std::size_t count) = 0;
+    virtual bool HasReader() const = 0;
+    // `report` is report ID 0 and the data, exactly the input report length.
+    virtual void DeliverInputReport(const TBytes& report) = 0;
+
+    // Checks the length of an output report from a host, traces and queues it.
+    void ReceiveOutputReport(const TBytes& report, bool truncated);
+    void Trace(char direction, const TBytes& report);
+    // `recheck` bounds each poll, for conditions that no descriptor announces.
+    TWaitResult ServiceUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done,
+                             std::chrono::milliseconds recheck = Forever);
 
     TUnitDescription FDescription;
+
+private:
     int FStopFd;
     TTrace* FTrace;
-    TFd FListen;
-    dev_t FSocketDevice = 0;
-    ino_t FSocketInode = 0;
-    std::uint32_t FInstance = 0;
-    std::vector<TConnection> FConnections;
     std::deque<TBytes> FQueue;
-    TBytes FReceiveBuffer;
 };
 
 } // namespace sim
