@@ -110,3 +110,11 @@ hidraw_for() {
   done
   return 1
 }
+
+# exchange_times TRACE: from each input report to the next output report, in ms.
+exchange_times() {
+  awk '$2 == "<" { t = $1 } $2 == ">" && t != "" { printf "%.3f\n", ($1 - t) * 1000; t = "" }' "$1" | sort -n |
+    awk '{ v[NR] = $1 } END { if (NR == 0) { print "no exchanges"; exit }
+           p = int(NR * 0.99 + 0.999); if (p > NR) p = NR
+           printf "n=%d median=%.2f ms p99=%.2f ms max=%.2f ms\n", NR, v[int((NR + 1) / 2)], v[p], v[NR] }'
+}
