@@ -32,6 +32,13 @@ export WINE=/usr/lib/wine/wine64
 # One server for the whole run and Wine's devices started, output detached so no pipe stays open.
 wineserver -p >/dev/null 2>&1 </dev/null
 "$WINE" wineboot >/dev/null 2>&1 </dev/null
+# The first program to need a window starts Wine's desktop process, and user32 waits only
+# 10 s for it: under emulation that can run out, and the program gets no window. One listing
+# run (retried) starts the desktop before the phases.
+for try in 1 2 3; do
+  "$WINE" "$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe" --list </dev/null >/tmp/lab-warmup.log 2>&1 && break
+  echo "run-phases: warm-up listing $try failed: $(tr -d '\r' </tmp/lab-warmup.log | tail -1)"
+done
 echo "run-phases: display and Wine prefix ready in $(since "$t0") s"
 
 failed=() summary=()
