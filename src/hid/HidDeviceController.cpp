@@ -3,6 +3,8 @@
 #include "Hid.h"
 #include "SetupApi.h"
 
+#include "rtl/Application.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -22,7 +24,12 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (!controller)
         return DefWindowProcA(window, message, wParam, lParam);
     TMessage notice{message, wParam, lParam, 0};
-    controller->HandleNotifyMessage(notice);
+    // The system calls in here: nothing may leave, and the next broadcast must still rescan.
+    try {
+        controller->HandleNotifyMessage(notice);
+    } catch (...) {
+        rtl::Application->HandleException(std::current_exception());
+    }
     return notice.Result;
 }
 
@@ -101,7 +108,7 @@ void THidDeviceController::HandleNotifyMessage(TMessage& Message)
     Message.Result = DefWindowProcA(FNotifyWnd, Message.Msg, Message.WParam, Message.LParam);
 }
 
-void THidDeviceController::CollectPresentDevices(TDeviceList& NewList)
+void THidDeviceController::CollectPresentDevices(TDeviceList& NewList, std::vector<DWORD>& Present)
 {
     if (!HidBound())
         return;
@@ -126,13 +133,19 @@ void THidDeviceController::CollectPresentDevices(TDeviceList& NewList)
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!SetupApi.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, needed, &needed, &deviceData))
             continue;
+        // A device already listed is not opened again: a rescan touches only what is new.
+        Present.push_back(deviceData.DevInst);
+        if (std::any_of(FDevices.begin(), FDevices.end(), [&](const auto& device) {
+                return device->FAttached && device->FDeviceInfo->FInstance == deviceData.DevInst;
+            }))
+            continue;
         // The path is zero-terminated within the block, which holds one spare byte at least.
         reinterpret_cast<char*>(block.data())[block.size() * sizeof(std::max_align_t) - 1] = '\0';
-        auto info = std::make_unique<THidPnPInfo>(set, deviceData, detail->DevicePath);
         try {
+            auto info = std::make_unique<THidPnPInfo>(set, deviceData, detail->DevicePath);
             NewList.push_back(std::make_unique<THidDevice>(std::move(info), this));
         } catch (const std::exception&) {
-            // Cannot be opened or identified: not one of ours to list.
+            // Cannot be described, opened or identified: not one of ours to list.
         }
     }
     SetupApi.SetupDiDestroyDeviceInfoList(set);
@@ -147,12 +160,12 @@ void THidDeviceController::DeviceChange()
 {
     bool changed = FLastChangeParam == FirstScanParam;
     TDeviceList fresh;
-    CollectPresentDevices(fresh);
+    std::vector<DWORD> present;
+    CollectPresentDevices(fresh, present);
 
     auto presentIn = [&](const THidDevice& held) {
-        return held.FAttached && std::any_of(fresh.begin(), fresh.end(), [&](const auto& found) {
-                   return found->FDeviceInfo->FInstance == held.FDeviceInfo->FInstance;
-               });
+        return held.FAttached
+            && std::find(present.begin(), present.end(), held.FDeviceInfo->FInstance) != present.end();
     };
     // Handlers may return devices meanwhile, so each held device is looked up again before
     // it is touched.
@@ -213,7 +226,13 @@ bool THidDeviceController::AcquireAt(THidDevice*& Device, std::int32_t Index, bo
         return false;
     Device = candidate;
     Device->FAcquired = true;
-    Device->StartReader();
+    try {
+        Device->StartReader();
+    } catch (...) {
+        // Not lent after all (its reader cannot run): a later device change tries again.
+        ReturnDevice(Device);
+        throw;
+    }
     return true;
 }
 

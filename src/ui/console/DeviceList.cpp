@@ -1,6 +1,7 @@
 #include "DeviceList.h"
 
 #include "ConsoleLoop.h"
+#include "ConsoleText.h"
 
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
@@ -60,7 +61,8 @@ int ListDevices(std::ostream& out, std::ostream& err)
     for (std::size_t i = 0; i < controller.Count(); ++i) {
         hid::THidDevice* device = controller.Devices(i);
         out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
-            << rtl::Utf8FromUtf16(device->GetProductText()) << '\t' << device->FDeviceInfo->FInterfacePath << '\n';
+            << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
+            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\n';
     }
     return 0;
 }

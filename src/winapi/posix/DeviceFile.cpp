@@ -23,6 +23,14 @@ void TDeviceFile::Close()
     }
 }
 
+DWORD TDeviceFile::FailWith(int err)
+{
+    const DWORD error = ErrorFromErrno(err);
+    if (error == ERROR_DEVICE_NOT_CONNECTED)
+        MarkGone();
+    return error;
+}
+
 std::vector<TDeviceRecord> EnumeratePresentDevices()
 {
     return TVirtualUnitSource().Enumerate();
