@@ -46,3 +46,11 @@ lab-check: build windows
 
 clean:
 	rm -rf build
+
+# Figures of the tool against quillmark-sim beside the raw transport, from a Release build.
+.PHONY: bench
+bench:
+	@scripts/install-deps.sh bench
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target tolvane-cli quillmark-sim bench-raw-client bench-window
+	@python3 bench/bench.py build/release

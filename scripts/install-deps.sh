@@ -14,6 +14,10 @@ if [ "${1:-}" = lab ]; then
   packages=(qemu-system-x86 busybox-static xz-utils udev wine wine64 xvfb xdotool x11-utils imagemagick
             fonts-ipafont-gothic)
 fi
+# `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
+if [ "${1:-}" = bench ]; then
+  packages+=(python3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -109,11 +109,14 @@ void TForm1::HidCtrl1DeviceData(hid::THidDevice*, std::uint8_t, const void* Data
         break;
     }
     FResponse = raw.substr(0, kept);
-    FResponseHex.clear();
-    for (const char byte : FResponse)
-        FResponseHex += rtl::Format("%.2X,", static_cast<unsigned char>(byte));
-    if (!FResponseHex.empty())
-        FResponseHex.pop_back();
+    // By table rather than a formatted print per byte: a data packet has a thousand bytes.
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    FResponseHex.assign(FResponse.empty() ? 0 : 3 * FResponse.size() - 1, ',');
+    for (std::size_t i = 0; i < FResponse.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(FResponse[i]);
+        FResponseHex[3 * i] = Digits[byte >> 4];
+        FResponseHex[3 * i + 1] = Digits[byte & 15];
+    }
     if (responseClass != 0)
         FResponse.resize(FResponse.size() - std::min(FResponse.size(), terminatorLength));
     FResponseReady = true;
@@ -123,6 +126,7 @@ void TForm1::HidCtrl1DeviceData(hid::THidDevice*, std::uint8_t, const void* Data
         if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126)
             c = '_';
     AddLog(FResponseHex + "-" + printable, mkIncoming);
+    ScheduleStep();
 }
 
 bool TForm1::TakeResponse()

@@ -1,5 +1,6 @@
 // The window description and the session controller: taking a unit at a device change,
-// stepping the session on the 1 ms timer, giving the unit back.
+// stepping the session on the 1 ms timer and at once after each report or device change,
+// giving the unit back.
 
 #include "Main.h"
 
@@ -21,6 +22,7 @@ TForm1::TForm1() : rtl::TComponent(nullptr)
     Label1->SetCaption(CradleText);
 
     Memo1 = std::make_unique<rtl::TMemo>(this);
+    Memo1->SetMaxLines(MaxLogLines);
 
     Memo2 = std::make_unique<rtl::TMemo>(this);
     Memo2->Add(" FW :");
@@ -95,15 +97,19 @@ void TForm1::Version1Click(rtl::TObject*)
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
-    if (FHidDevice && !FHidDevice->FAttached) {
+    const bool disconnected = FHidDevice && !FHidDevice->FAttached;
+    if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);
         Log("Disconnect device.");
         if (OnSessionEnd)
             OnSessionEnd(this);
-        return;
     }
+    // A unit set in the cradle within the same change as the removal gets no change of its
+    // own, so it is looked for now or it would wait for an unrelated one.
     FindDevice();
+    if (disconnected && !FDeviceReady)
+        return;
     if (FDeviceReady) {
         Memo1->Clear();
         FOutcome = {};
@@ -115,6 +121,21 @@ void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
         Label1->SetCaption(CradleText);
         FState = stIdle;
     }
+    ScheduleStep();
+}
+
+bool TForm1::StepCanHaveEffect() const
+{
+    const bool session = FDeviceReady
+        && ((FState >= stStartRead && FState <= stSerialWriteWait) || FState == stFinished);
+    const bool idle = FState == stIdle;
+    return session || FState != Timer1->Tag() || File1->Enabled() != idle || Info1->Enabled() != idle;
+}
+
+void TForm1::ScheduleStep()
+{
+    Timer1->SetIdle(!StepCanHaveEffect());
+    Timer1->Trigger();
 }
 
 void TForm1::FindDevice()
@@ -145,7 +166,11 @@ void TForm1::Timer1Timer(rtl::TObject*)
     Timer1->SetOnTimer({});
     struct TReattach {
         TForm1* Form;
-        ~TReattach() { Form->Timer1->SetOnTimer(TNotifyEvent::Of<&TForm1::Timer1Timer>(Form)); }
+        ~TReattach()
+        {
+            Form->Timer1->SetIdle(!Form->StepCanHaveEffect());
+            Form->Timer1->SetOnTimer(TNotifyEvent::Of<&TForm1::Timer1Timer>(Form));
+        }
     } reattach{this};
 
     if (FState != Timer1->Tag()) {

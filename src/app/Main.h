@@ -50,6 +50,9 @@ inline constexpr rtl::TBounds Memo1{20, 140, 829, 393};
 inline constexpr rtl::TBounds Memo2{20, 32, 205, 49};
 } // namespace layout
 
+// The activity log keeps its newest lines: a unit that loops must not fill the memory.
+inline constexpr std::size_t MaxLogLines = 10000;
+
 inline constexpr const char* CradleText = "Please set Quillmark to a cradle.";
 inline constexpr const char* ConfirmationCaption = "Confirmation";
 
@@ -158,7 +161,14 @@ public:
     AnsiString FPcbNo;
     AnsiString FBatteryNo;
 
+    // True while a step could change something: a session to walk, a state line to write or
+    // menus to update. Otherwise the platform timer rests until a report or device change.
+    bool StepCanHaveEffect() const;
+
 private:
+    // Keeps Timer1's platform timer armed only while a step can have an effect, and asks for
+    // a step at once; never while Timer1 is disabled.
+    void ScheduleStep();
     // True, and the response marked as taken, when one is waiting.
     bool TakeResponse();
     void ShowIdentity();

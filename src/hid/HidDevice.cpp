@@ -260,6 +260,12 @@ void THidDevice::StopReader()
     if (!FReader)
         return;
     FReader->Terminate();
+    {
+        // Ends the reader's wait now rather than at the end of its sleep slice.
+        std::lock_guard lock(FReadLock);
+        if (FReadHandle != INVALID_HANDLE_VALUE)
+            CancelHandleIoEx(FReadHandle, &FReadOverlap);
+    }
     FReader->WaitFor();
     FReader.reset();
 }

@@ -7,6 +7,9 @@ namespace hid {
 namespace {
 constexpr DWORD FirstFailurePauseMs = 10;
 constexpr DWORD LongestFailurePauseMs = 1000;
+// No read is pending during a pause, so nothing can cut its sleep short: a stop waits out
+// at most one such slice.
+constexpr DWORD PauseSliceMs = 5;
 } // namespace
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : FOwner(owner)
@@ -47,8 +50,7 @@ void THidDeviceReadThread::ReadLoop()
         // A handle that keeps failing (a unit gone, until its removal is handled) is tried
         // again at a growing pace rather than at once, in slices that keep a stop prompt.
         for (DWORD waited = 0; waited < failurePause && !Terminated();) {
-            const auto slice = std::min<DWORD>(failurePause - waited,
-                                               static_cast<DWORD>(FOwner->FReaderSleepTime.load()));
+            const auto slice = std::min<DWORD>(failurePause - waited, PauseSliceMs);
             SleepEx(slice, TRUE);
             waited += slice;
         }

@@ -41,4 +41,16 @@ bool CancelHandleIo(HANDLE handle)
     return result;
 }
 
+bool CancelHandleIoEx(HANDLE handle, LPOVERLAPPED overlapped)
+{
+    HMODULE kernel = nullptr;
+    if (!OpenLibrary(kernel, "kernel32.dll"))
+        return false;
+    bool result = false;
+    if (auto cancel = reinterpret_cast<decltype(&::CancelIoEx)>(FindEntry(kernel, "CancelIoEx")))
+        result = cancel(handle, overlapped);
+    CloseLibrary(kernel);
+    return result;
+}
+
 } // namespace hid

@@ -15,6 +15,9 @@ void CloseLibrary(HMODULE& handle);
 // CancelIo from kernel32.dll, looked up for each call: cancels the calling thread's pending
 // transfers on the handle. False when the routine is not available.
 bool CancelHandleIo(HANDLE handle);
+// CancelIoEx, looked up the same way: cancels a read that another thread started on the
+// handle, which wakes that thread's alertable wait.
+bool CancelHandleIoEx(HANDLE handle, LPOVERLAPPED overlapped);
 
 // Resolves an entry point into its typed slot.
 template <class T> void FindRequiredEntryInto(HMODULE handle, const char* name, T& slot, bool& allFound)

@@ -48,8 +48,24 @@ std::string Convert(const char* to, const char* from, const std::string& input, 
 
 } // namespace
 
+namespace {
+
+// Code page 932 keeps the bytes below 0x80 as they are in ASCII, so most log lines need no
+// conversion at all.
+bool IsAscii(const AnsiString& text)
+{
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
 std::u16string Utf16FromCp932(const AnsiString& text)
 {
+    if (IsAscii(text))
+        return std::u16string(text.begin(), text.end());
 #ifdef _WIN32
     if (text.empty())
         return {};
@@ -91,6 +107,8 @@ AnsiString Cp932FromUtf16(const std::u16string& text)
 
 std::string Utf8FromCp932(const AnsiString& text)
 {
+    if (IsAscii(text))
+        return text;
     return Utf8FromUtf16(Utf16FromCp932(text));
 }
 

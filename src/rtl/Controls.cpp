@@ -21,6 +21,14 @@ void TMemo::Clear()
 
 void TMemo::Add(const AnsiString& line)
 {
+    if (FMaxLines == 0)
+        return;
+    if (FLines.size() >= FMaxLines) {
+        const std::size_t excess = FLines.size() - FMaxLines + 1;
+        FLines.erase(FLines.begin(), FLines.begin() + static_cast<std::ptrdiff_t>(excess));
+        if (FPeer)
+            FPeer->FirstLinesRemoved(*this, excess);
+    }
     FLines.push_back(line);
     if (FPeer)
         FPeer->LineAdded(*this, line);
@@ -41,39 +49,66 @@ void TMemo::Changed()
 
 void TTimer::SetEnabled(bool enabled)
 {
+    const bool wasArmed = Armed();
     const bool wasRunning = Running();
     FEnabled = enabled;
-    Update(wasRunning);
+    if (!enabled)
+        FTriggered = false;
+    Update(wasArmed, wasRunning);
 }
 
 void TTimer::SetInterval(unsigned interval)
 {
+    const bool wasArmed = Armed();
     const bool wasRunning = Running();
     const bool changed = interval != FInterval;
     FInterval = interval;
-    if (changed && FPeer && Running())
+    if (changed && FPeer && Armed())
         FPeer->TimerChanged(*this);
     else
-        Update(wasRunning);
+        Update(wasArmed, wasRunning);
 }
 
 void TTimer::SetOnTimer(TNotifyEvent handler)
 {
+    const bool wasArmed = Armed();
     const bool wasRunning = Running();
     FOnTimer = handler;
-    Update(wasRunning);
+    Update(wasArmed, wasRunning);
 }
 
-void TTimer::Update(bool wasRunning)
+void TTimer::SetIdle(bool idle)
 {
-    if (FPeer && wasRunning != Running())
+    const bool wasArmed = Armed();
+    FIdle = idle;
+    Update(wasArmed, Running());
+}
+
+void TTimer::Trigger()
+{
+    if (!FEnabled)
+        return;
+    FTriggered = true;
+    if (FPeer && Running())
+        FPeer->TickSoon(*this);
+}
+
+void TTimer::Update(bool wasArmed, bool wasRunning)
+{
+    if (!FPeer)
+        return;
+    if (wasArmed != Armed())
         FPeer->TimerChanged(*this);
+    if (!wasRunning && Running() && FTriggered)
+        FPeer->TickSoon(*this);
 }
 
 void TTimer::Tick()
 {
-    if (Running())
-        FOnTimer(this);
+    if (!Running())
+        return;
+    FTriggered = false;
+    FOnTimer(this);
 }
 
 void TMenuItem::SetEnabled(bool enabled)

@@ -3,6 +3,7 @@
 #include "AnsiString.h"
 #include "Component.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
     virtual ~TMemoPeer() = default;
     virtual void LineAdded(TMemo&, const AnsiString&) {}
     virtual void Cleared(TMemo&) {}
+    // The oldest lines went to keep the memo within its limit.
+    virtual void FirstLinesRemoved(TMemo&, std::size_t) {}
     // After every change, or once at the end of an update that grouped several.
     virtual void LinesChanged(TMemo&) {}
 };
@@ -48,7 +51,10 @@ public:
     using TComponent::TComponent;
     const std::vector<AnsiString>& Lines() const { return FLines; }
     void Clear();
+    // Beyond the limit, each new line pushes out the oldest one.
     void Add(const AnsiString& line);
+    void SetMaxLines(std::size_t maxLines) { FMaxLines = maxLines; }
+    std::size_t MaxLines() const { return FMaxLines; }
     // Groups changes, so that a peer sees a rewrite as one change.
     void BeginUpdate() { ++FUpdating; }
     void EndUpdate();
@@ -58,6 +64,7 @@ private:
     void Changed();
 
     std::vector<AnsiString> FLines;
+    std::size_t FMaxLines = SIZE_MAX;
     int FUpdating = 0;
     TMemoPeer* FPeer = nullptr;
 };
@@ -65,12 +72,16 @@ private:
 class TTimerPeer {
 public:
     virtual ~TTimerPeer() = default;
-    // Running() or the interval changed: start, restart or stop the platform timer.
+    // Armed() or the interval changed: start, restart or stop the platform timer.
     virtual void TimerChanged(TTimer& timer) = 0;
+    // Trigger() asked for a tick: call Tick() as soon as the loop is free, not from here.
+    virtual void TickSoon(TTimer&) {}
 };
 
-// The platform timer runs exactly while the timer is enabled, has an interval and has a
-// tick handler: detaching the handler stops it and attaching it again re-arms it.
+// The timer runs exactly while it is enabled, has an interval and has a tick handler:
+// detaching the handler stops it and attaching it again re-arms it. Its platform timer is
+// armed only while it runs and its owner has not declared it idle (nothing for a tick to do
+// until something happens); Trigger() then asks for one tick at once.
 class TTimer : public TComponent {
 public:
     using TComponent::TComponent;
@@ -83,14 +94,21 @@ public:
     const TNotifyEvent& OnTimer() const { return FOnTimer; }
     void SetOnTimer(TNotifyEvent handler);
     bool Running() const { return FEnabled && FInterval > 0 && FOnTimer; }
-    // The front end calls this when its platform timer fires.
+    bool Armed() const { return Running() && !FIdle; }
+    void SetIdle(bool idle);
+    // A tick as soon as possible while enabled; asked while the handler is detached, it
+    // comes once the handler is attached again.
+    void Trigger();
+    // The front end calls this when its platform timer fires or a tick was asked for.
     void Tick();
     void SetPeer(TTimerPeer* peer) { FPeer = peer; }
 
 private:
-    void Update(bool wasRunning);
+    void Update(bool wasArmed, bool wasRunning);
 
     bool FEnabled = true;
+    bool FIdle = false;
+    bool FTriggered = false;
     unsigned FInterval = 1000;
     int FTag = 0;
     TNotifyEvent FOnTimer;

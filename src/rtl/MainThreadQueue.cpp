@@ -67,6 +67,17 @@ bool TMainThreadQueue::WaitForWork(std::chrono::milliseconds timeout)
     return FQueued.wait_for(lock, timeout, [this] { return !FRoutines.empty(); });
 }
 
+bool TMainThreadQueue::WaitForWorkUntil(std::optional<std::chrono::steady_clock::time_point> until)
+{
+    std::unique_lock lock(FLock);
+    const auto queued = [this] { return !FRoutines.empty(); };
+    if (!until) {
+        FQueued.wait(lock, queued);
+        return true;
+    }
+    return FQueued.wait_until(lock, *until, queued);
+}
+
 void TMainThreadQueue::SetWakeHandler(std::function<void()> wake)
 {
     std::lock_guard lock(FLock);

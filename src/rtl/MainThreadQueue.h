@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace rtl {
@@ -32,6 +33,8 @@ public:
 
     // Blocks until something is queued or the time has passed; true when work is waiting.
     bool WaitForWork(std::chrono::milliseconds timeout);
+    // Likewise until a point in time; without one, until something is queued.
+    bool WaitForWorkUntil(std::optional<std::chrono::steady_clock::time_point> until);
 
     // Called on the posting thread after each post. Must not block.
     void SetWakeHandler(std::function<void()> wake);

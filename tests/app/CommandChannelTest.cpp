@@ -98,6 +98,17 @@ TEST_F(CommandChannel, LogLinesCarryMarkerAndTextWithoutTrailingControlBytes)
     EXPECT_EQ(FForm->Memo1->Lines().back().substr(0, 9), now.substr(0, 9));
 }
 
+TEST_F(CommandChannel, LogKeepsItsNewestTenThousandLines)
+{
+    // "device change." from the first scan, then 10,005 more: the six oldest go.
+    for (int i = 0; i < 10005; ++i)
+        FForm->Log(rtl::Format("line %d", i));
+    const auto messages = Messages();
+    ASSERT_EQ(messages.size(), app::MaxLogLines);
+    EXPECT_EQ(messages.front(), "  line 5");
+    EXPECT_EQ(messages.back(), "  line 10004");
+}
+
 TEST_F(CommandChannel, CommandsFillTheOutputReportAndOnesThatDoNotFitAreNeverCut)
 {
     const std::string trace = FUnits.Path() + "/trace";

@@ -42,6 +42,60 @@ TEST_F(SessionController, FirstArrivingUnitRunsASessionAndItsRemovalReturnsToIdl
     EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
     EXPECT_TRUE(FForm->File1->Enabled() && FForm->Info1->Enabled());
     EXPECT_TRUE(FForm->Timer1->Running());
+    // Nothing left for a step to do: the platform timer rests until the next device change.
+    EXPECT_FALSE(FForm->Timer1->Armed());
+}
+
+// What a front end sees of the timer: whether its platform timer is armed, and each tick
+// asked for at once.
+struct TTimerWatch : app::TFormPeer {
+    void CaptionChanged(rtl::TLabel&) override {}
+    void TimerChanged(rtl::TTimer&) override {}
+    void TickSoon(rtl::TTimer&) override { ++TicksAsked; }
+    int TicksAsked = 0;
+};
+
+TEST_F(SessionController, ReportsAndDeviceChangesAskForAStepAtOnceOnlyWhileTheTimerIsEnabled)
+{
+    TTimerWatch watch;
+    FForm->SetPeer(&watch);
+    Begin(app::stVersionWait);
+    Feed("OK 1\r\n");
+    FForm->HidCtrl1DeviceChange(nullptr);
+    EXPECT_EQ(watch.TicksAsked, 0);
+
+    FForm->Timer1->SetEnabled(true);
+    Begin(app::stVersionWait);
+    Feed("OK 1\r\n");
+    EXPECT_EQ(watch.TicksAsked, 1);
+    FForm->HidCtrl1DeviceChange(nullptr);
+    EXPECT_EQ(watch.TicksAsked, 2);
+    FForm->SetPeer(nullptr);
+}
+
+TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
+{
+    FForm->Timer1->SetEnabled(true);
+    for (const std::int32_t state : {app::stVersionWait, app::stUploadWait, app::stSerialInfoWait,
+                                     app::stSerialWriteWait}) {
+        Begin(state);
+        Step();
+        EXPECT_TRUE(FForm->Timer1->Armed()) << state;
+    }
+    // State 99 gives the unit back in its first step; the next has nothing left to do.
+    Begin(app::stFinished);
+    Step();
+    EXPECT_FALSE(FForm->FDeviceReady);
+    EXPECT_FALSE(FForm->Timer1->Armed());
+
+    // No unit at the device change: state 1, whose line and menus are still to come.
+    FForm->HidCtrl1DeviceChange(nullptr);
+    EXPECT_EQ(FForm->FState, app::stIdle);
+    EXPECT_TRUE(FForm->Timer1->Armed());
+    Step();
+    EXPECT_EQ(Messages().back(), "  1 status");
+    EXPECT_TRUE(FForm->File1->Enabled());
+    EXPECT_FALSE(FForm->Timer1->Armed());
 }
 
 TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUnitStartsAfresh)
@@ -69,6 +123,20 @@ TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUni
     EXPECT_THAT(StateLines(again), ElementsAre("2", "3", "99"));
     EXPECT_THAT(WithoutStateLines(again), ElementsAre("  Connect device : Quillmark", ">>VER", "<<4E,47,0D,0A-NG"));
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SessionController, UnitPlacedInTheChangeThatTakesTheHeldOneOutIsTakenAtOnce)
+{
+    // Nothing is pumped between the removal and the placement, so one rescan sees both.
+    Place({"--script", WriteFile("first.script", "expect VER\nsleep 20000\n")});
+    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    FSim->Stop();
+    Place({"--script", WriteFile("second.script", "expect VER\nsend NG\\r\\n\nsleep 20000\n")});
+    ASSERT_TRUE(RunUntil([&] { return Released(*FForm); })) << ::testing::PrintToString(Messages());
+    auto messages = WithoutStateLines(Messages());
+    // The placement's own broadcasts may still bring changes that take nothing.
+    std::erase(messages, "  device change.");
+    EXPECT_THAT(messages, ElementsAre("  Connect device : Quillmark", ">>VER", "<<4E,47,0D,0A-NG"));
 }
 
 TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)

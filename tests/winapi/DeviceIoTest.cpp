@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 
 using namespace testsupport;
 
@@ -103,6 +105,44 @@ TEST_F(DeviceIo, SleepExTimesOutWithZeroAndCancelIoDropsThePendingRead)
     EXPECT_EQ(buffer[1], 0xEE);
 
     // The report waits in the handle's queue for the next read.
+    const TReadResult next = ReadReport(reader);
+    ASSERT_TRUE(next.Completed);
+    EXPECT_EQ(ReportText(next.Report).substr(0, 3), "OK ");
+    CloseHandle(writer);
+    CloseHandle(reader);
+}
+
+TEST_F(DeviceIo, CancelIoExFromAnotherThreadEndsThePendingReadOnceAndLaterReadsComplete)
+{
+    Place();
+    HANDLE reader = OpenUnit(UnitPath(), GENERIC_READ, FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(CancelIoEx(reader, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+
+    std::promise<void> started;
+    DWORD sleepResult = 0;
+    static DWORD completionError;
+    completionError = 0;
+    std::thread waiter([&] {
+        std::vector<BYTE> buffer(1025);
+        OVERLAPPED overlapped{};
+        ReadFileEx(reader, buffer.data(), 1025, &overlapped, [](DWORD e, DWORD, LPOVERLAPPED) { completionError = e; });
+        started.set_value();
+        // Only the cancel can end this wait before the test's own time-out.
+        sleepResult = SleepEx(30000, TRUE);
+    });
+    started.get_future().wait();
+    EXPECT_TRUE(CancelIoEx(reader, nullptr));
+    waiter.join();
+    EXPECT_EQ(sleepResult, WAIT_IO_COMPLETION);
+    EXPECT_EQ(completionError, ERROR_OPERATION_ABORTED);
+
+    // The cancel is spent on that read: the next one gets the unit's answer.
+    HANDLE writer = OpenUnit(UnitPath(), GENERIC_READ | GENERIC_WRITE);
+    const auto report = OutputReport("VER");
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer, report.data(), 65, &written, nullptr));
     const TReadResult next = ReadReport(reader);
     ASSERT_TRUE(next.Completed);
     EXPECT_EQ(ReportText(next.Report).substr(0, 3), "OK ");

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #ifdef _WIN32
@@ -121,7 +122,31 @@ public:
         FNextTick = Clock::now() + std::chrono::milliseconds(timer.Interval());
     }
 
-    Clock::time_point NextTick() const { return FNextTick; }
+    void TickSoon(rtl::TTimer&) override { FTickSoon = true; }
+
+    // When the loop must wake for the timer next: at once for an asked tick, at the next
+    // period while armed, never while it rests.
+    std::optional<Clock::time_point> NextWake() const
+    {
+        if (FTickSoon)
+            return Clock::now();
+        if (FForm.Timer1->Armed())
+            return FNextTick;
+        return std::nullopt;
+    }
+
+    // Runs the tick that is due, if any; a period restarts from the tick.
+    void TickIfDue()
+    {
+        rtl::TTimer& timer = *FForm.Timer1;
+        const bool periodDue = timer.Armed() && Clock::now() >= FNextTick;
+        if (!FTickSoon && !periodDue)
+            return;
+        FTickSoon = false;
+        if (periodDue)
+            TimerChanged(timer);
+        timer.Tick();
+    }
 
 private:
     int Answer(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned)
@@ -139,6 +164,7 @@ private:
     std::ostream& FOut;
     std::ostream& FErr;
     Clock::time_point FNextTick = Clock::now();
+    bool FTickSoon = false;
 };
 
 } // namespace
@@ -180,9 +206,8 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
         }
         if (closed || (options.Sessions > 0 && reporter.FinishedSessions() >= options.Sessions))
             break;
-        auto wake = Clock::now() + std::chrono::milliseconds(100);
-        if (form.Timer1->Running())
-            wake = std::min(wake, peers.NextTick());
+        // Nothing to wait for but work: no wake-up at all until something is queued.
+        std::optional<Clock::time_point> wake = peers.NextWake();
         if (options.Timeout) {
             const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
             if (Clock::now() >= end) {
@@ -191,17 +216,13 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
                 exitCode = ExitTimeout;
                 break;
             }
-            wake = std::min(wake, end);
+            wake = wake ? std::min(*wake, end) : end;
         }
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-        loop.WaitAndDispatch(std::max(wait, std::chrono::milliseconds(0)));
-        if (form.Timer1->Running() && Clock::now() >= peers.NextTick()) {
-            peers.TimerChanged(*form.Timer1);
-            try {
-                form.Timer1->Tick();
-            } catch (...) {
-                rtl::Application->HandleException(std::current_exception());
-            }
+        loop.WaitAndDispatchUntil(wake);
+        try {
+            peers.TickIfDue();
+        } catch (...) {
+            rtl::Application->HandleException(std::current_exception());
         }
     }
     if (exitCode == ExitInterrupted)

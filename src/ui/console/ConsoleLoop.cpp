@@ -3,6 +3,8 @@
 #include "rtl/MainThreadQueue.h"
 
 #ifdef _WIN32
+#include "rtl/PreciseTimer.h"
+
 #include <windows.h>
 #endif
 
@@ -13,7 +15,12 @@ namespace {
 HANDLE gQueued = nullptr;
 }
 
-TConsoleLoop::TConsoleLoop()
+// A plain wait time-out would round up to the system timer resolution.
+struct TConsoleLoop::TPlatform {
+    rtl::TPreciseTimer Timer;
+};
+
+TConsoleLoop::TConsoleLoop() : FPlatform(std::make_unique<TPlatform>())
 {
     auto& queue = rtl::TMainThreadQueue::Instance();
     queue.SetMainThread();
@@ -30,9 +37,24 @@ TConsoleLoop::~TConsoleLoop()
 
 void TConsoleLoop::WaitAndDispatch(std::chrono::milliseconds timeout)
 {
+    WaitAndDispatchUntil(Clock::now() + timeout);
+}
+
+void TConsoleLoop::WaitAndDispatchUntil(std::optional<Clock::time_point> until)
+{
     auto& queue = rtl::TMainThreadQueue::Instance();
-    if (!queue.HasPending())
-        MsgWaitForMultipleObjects(1, &gQueued, FALSE, static_cast<DWORD>(timeout.count()), QS_ALLINPUT);
+    if (!queue.HasPending() && (!until || *until > Clock::now())) {
+        const HANDLE handles[] = {gQueued, FPlatform->Timer.Handle()};
+        const bool timed = until && handles[1];
+        DWORD timeout = INFINITE;
+        if (timed)
+            FPlatform->Timer.StartOnce(*until - Clock::now());
+        else if (until)
+            timeout = static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count());
+        MsgWaitForMultipleObjects(timed ? 2 : 1, handles, FALSE, timeout, QS_ALLINPUT);
+        if (timed)
+            FPlatform->Timer.Stop();
+    }
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
@@ -41,6 +63,8 @@ void TConsoleLoop::WaitAndDispatch(std::chrono::milliseconds timeout)
     queue.ProcessPending();
 }
 #else
+struct TConsoleLoop::TPlatform {};
+
 TConsoleLoop::TConsoleLoop()
 {
     rtl::TMainThreadQueue::Instance().SetMainThread();
@@ -50,8 +74,13 @@ TConsoleLoop::~TConsoleLoop() = default;
 
 void TConsoleLoop::WaitAndDispatch(std::chrono::milliseconds timeout)
 {
+    WaitAndDispatchUntil(Clock::now() + timeout);
+}
+
+void TConsoleLoop::WaitAndDispatchUntil(std::optional<Clock::time_point> until)
+{
     auto& queue = rtl::TMainThreadQueue::Instance();
-    queue.WaitForWork(timeout);
+    queue.WaitForWorkUntil(until);
     queue.ProcessPending();
 }
 #endif

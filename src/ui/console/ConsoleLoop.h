@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
+#include <optional>
 
 namespace console {
 
@@ -9,12 +11,21 @@ namespace console {
 // then runs what came.
 class TConsoleLoop {
 public:
+    using Clock = std::chrono::steady_clock;
+
     TConsoleLoop();
     ~TConsoleLoop();
     TConsoleLoop(const TConsoleLoop&) = delete;
     TConsoleLoop& operator=(const TConsoleLoop&) = delete;
 
     void WaitAndDispatch(std::chrono::milliseconds timeout);
+    // Waits until the point in time, to the millisecond on every system; without one, only
+    // for work.
+    void WaitAndDispatchUntil(std::optional<Clock::time_point> until);
+
+private:
+    struct TPlatform;
+    std::unique_ptr<TPlatform> FPlatform;
 };
 
 } // namespace console

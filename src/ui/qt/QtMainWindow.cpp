@@ -5,6 +5,7 @@
 #include "rtl/MainThreadQueue.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -144,6 +145,7 @@ void TQtMainWindow::BuildControls()
     Place(FLabel1, app::layout::Label1);
 
     FMemo1 = new QPlainTextEdit(FClient);
+    FMemo1->viewport()->installEventFilter(this);
     FMemo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     FMemo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -193,16 +195,44 @@ void TQtMainWindow::CaptionChanged(rtl::TLabel& label)
     FLabel1->setText(ToQString(label.Caption()));
 }
 
-void TQtMainWindow::LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line)
+QPlainTextEdit* TQtMainWindow::Memo1()
+{
+    ShowLog();
+    return FMemo1;
+}
+
+void TQtMainWindow::ShowLog()
+{
+    if (!FLogStale)
+        return;
+    FLogStale = false;
+    FMemo1->setPlainText(LinesText(*FForm->Memo1));
+}
+
+bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Should the box ever come into view, it shows the log from then on.
+    if (watched == FMemo1->viewport() && event->type() == QEvent::Paint && FLogStale)
+        QTimer::singleShot(0, this, [this] { ShowLog(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TQtMainWindow::LineAdded(rtl::TMemo& memo, const rtl::AnsiString&)
 {
     if (&memo == FForm->Memo1.get())
-        FMemo1->appendPlainText(ToQString(line));
+        FLogStale = true;
 }
 
 void TQtMainWindow::Cleared(rtl::TMemo& memo)
 {
     if (&memo == FForm->Memo1.get())
-        FMemo1->clear();
+        FLogStale = true;
+}
+
+void TQtMainWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t)
+{
+    if (&memo == FForm->Memo1.get())
+        FLogStale = true;
 }
 
 void TQtMainWindow::LinesChanged(rtl::TMemo& memo)
@@ -213,10 +243,25 @@ void TQtMainWindow::LinesChanged(rtl::TMemo& memo)
 
 void TQtMainWindow::TimerChanged(rtl::TTimer& timer)
 {
-    if (timer.Running())
+    if (timer.Armed())
         FTimer->start(static_cast<int>(timer.Interval()));
     else
         FTimer->stop();
+}
+
+void TQtMainWindow::TickSoon(rtl::TTimer&)
+{
+    // One queued tick at a time: the reports and device changes behind it need no more.
+    if (FTickQueued)
+        return;
+    FTickQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FTickQueued = false;
+            FForm->Timer1->Tick();
+        },
+        Qt::QueuedConnection);
 }
 
 void TQtMainWindow::EnabledChanged(rtl::TMenuItem& item)

@@ -25,7 +25,9 @@ public:
     app::TForm1& Form() { return *FForm; }
     QWidget* Client() const { return FClient; }
     QLabel* Label1() const { return FLabel1; }
-    QPlainTextEdit* Memo1() const { return FMemo1; }
+    // The activity log's box, brought up to date first: it lies outside the client area, so
+    // its text is laid out only when someone looks.
+    QPlainTextEdit* Memo1();
     QPlainTextEdit* Memo2() const { return FMemo2; }
     QPushButton* SpeedButton1() const { return FSpeedButton1; }
     QAction* ActionOf(const rtl::TMenuItem* item) const;
@@ -39,8 +41,12 @@ private:
     void CaptionChanged(rtl::TLabel& label) override;
     void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
     void Cleared(rtl::TMemo& memo) override;
+    void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) override;
     void LinesChanged(rtl::TMemo& memo) override;
     void TimerChanged(rtl::TTimer& timer) override;
+    void TickSoon(rtl::TTimer& timer) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void ShowLog();
     void EnabledChanged(rtl::TMenuItem& item) override;
 
     std::unique_ptr<app::TForm1> FForm;
@@ -50,6 +56,9 @@ private:
     QPlainTextEdit* FMemo2 = nullptr;
     QPushButton* FSpeedButton1 = nullptr;
     QTimer* FTimer = nullptr;
+    bool FTickQueued = false;
+    // The model's lines are not yet in Memo1's box.
+    bool FLogStale = false;
     std::map<const rtl::TMenuItem*, QAction*> FActions;
 };
 

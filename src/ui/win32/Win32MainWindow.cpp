@@ -15,6 +15,7 @@ namespace {
 
 constexpr const wchar_t* WindowClass = L"TForm1";
 constexpr UINT WM_RUN_QUEUE = WM_APP + 1;
+constexpr UINT WM_TICK_SOON = WM_APP + 2;
 constexpr UINT_PTR StepTimerId = 1;
 enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103 };
 constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -147,7 +148,7 @@ void TWin32MainWindow::CreateControls(HINSTANCE instance)
                            WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL
                                | ES_WANTRETURN,
                            app::layout::Memo1, FWindow, 0, instance);
-    SendMessageW(FMemo1, EM_SETLIMITTEXT, 0, 0); // the log has no length limit
+    SendMessageW(FMemo1, EM_SETLIMITTEXT, 0, 0); // the model bounds the log by its lines
     FMemo2 = CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0,
                            instance);
     SetWindowTextW(FMemo2, LinesText(*FForm->Memo2).c_str());
@@ -184,14 +185,28 @@ void TWin32MainWindow::Show(int showCommand)
 
 int TWin32MainWindow::Run()
 {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageW(FWindow, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+    // Waits for a message or the step timer, whichever comes first. Modal loops (a message
+    // box, a menu, moving the window) dispatch only messages; there the WM_TIMER of SetTimer
+    // keeps the steps going at the system's coarser pace.
+    const HANDLE stepTimer = FStepTimer.Handle();
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT,
+                                                        MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet) {
+            // Re-armed before the tick, so that a tick which stops the timer stops it for good.
+            FStepTimer.StartOnce(std::chrono::milliseconds(FForm->Timer1->Interval()));
+            FForm->Timer1->Tick();
+        }
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return static_cast<int>(message.wParam);
+            if (!IsDialogMessageW(FWindow, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
         }
     }
-    return static_cast<int>(message.wParam);
 }
 
 LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -222,6 +237,10 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         if (wParam == StepTimerId)
             FForm->Timer1->Tick();
         return 0;
+    case WM_TICK_SOON:
+        FTickQueued = false;
+        FForm->Timer1->Tick();
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IdExit1:
@@ -251,6 +270,8 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         return reinterpret_cast<LRESULT>(FButtonFace);
     case WM_DESTROY:
         KillTimer(FWindow, StepTimerId);
+        FStepTimer.Stop();
+        FStepTimerSet = false;
         FWindow = nullptr;
         PostQuitMessage(0);
         return 0;
@@ -285,6 +306,17 @@ void TWin32MainWindow::Cleared(rtl::TMemo& memo)
         SetWindowTextW(FMemo1, L"");
 }
 
+void TWin32MainWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t count)
+{
+    if (&memo != FForm->Memo1.get())
+        return;
+    const LRESULT end = SendMessageW(FMemo1, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
+    if (end <= 0)
+        return;
+    SendMessageW(FMemo1, EM_SETSEL, 0, end);
+    SendMessageW(FMemo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+}
+
 void TWin32MainWindow::LinesChanged(rtl::TMemo& memo)
 {
     if (&memo == FForm->Memo2.get())
@@ -295,10 +327,21 @@ void TWin32MainWindow::TimerChanged(rtl::TTimer& timer)
 {
     if (!FWindow)
         return;
-    if (timer.Running())
+    FStepTimerSet = timer.Armed();
+    if (FStepTimerSet) {
         SetTimer(FWindow, StepTimerId, timer.Interval(), nullptr);
-    else
+        FStepTimer.StartOnce(std::chrono::milliseconds(timer.Interval()));
+    } else {
         KillTimer(FWindow, StepTimerId);
+        FStepTimer.Stop();
+    }
+}
+
+void TWin32MainWindow::TickSoon(rtl::TTimer&)
+{
+    if (FTickQueued || !FWindow)
+        return;
+    FTickQueued = PostMessageW(FWindow, WM_TICK_SOON, 0, 0);
 }
 
 void TWin32MainWindow::EnabledChanged(rtl::TMenuItem& item)

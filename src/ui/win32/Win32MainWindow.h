@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Main.h"
+#include "rtl/PreciseTimer.h"
 
 #include <windows.h>
 
@@ -34,8 +35,10 @@ private:
     void CaptionChanged(rtl::TLabel& label) override;
     void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
     void Cleared(rtl::TMemo& memo) override;
+    void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) override;
     void LinesChanged(rtl::TMemo& memo) override;
     void TimerChanged(rtl::TTimer& timer) override;
+    void TickSoon(rtl::TTimer& timer) override;
     void EnabledChanged(rtl::TMenuItem& item) override;
 
     std::unique_ptr<app::TForm1> FForm;
@@ -47,6 +50,10 @@ private:
     HMENU FMenu = nullptr;
     HFONT FFont = nullptr;
     HBRUSH FButtonFace = nullptr;
+    // Keeps the step's 1 ms pace in the message loop; SetTimer alone would give 10-16 ms.
+    rtl::TPreciseTimer FStepTimer;
+    bool FStepTimerSet = false;
+    bool FTickQueued = false;
 };
 
 } // namespace win32ui

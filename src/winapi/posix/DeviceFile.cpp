@@ -23,6 +23,28 @@ void TDeviceFile::Close()
     }
 }
 
+bool TDeviceFile::CancelPendingReads()
+{
+    if (PendingReads == 0)
+        return false;
+    FCancelled = true;
+    const std::uint64_t one = 1;
+    if (FWake.IsOpen() && write(FWake.Get(), &one, sizeof one) < 0) {
+        // As in Close: one write cannot overflow the counter.
+    }
+    return true;
+}
+
+void TDeviceFile::TakeCancel()
+{
+    if (!FCancelled.exchange(false) || FClosed)
+        return;
+    std::uint64_t count = 0;
+    if (read(FWake.Get(), &count, sizeof count) < 0) {
+        // Already drained by another wait on the same handle.
+    }
+}
+
 DWORD TDeviceFile::FailWith(int err)
 {
     const DWORD error = ErrorFromErrno(err);

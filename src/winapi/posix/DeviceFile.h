@@ -61,6 +61,13 @@ public:
 
     void Close() override;
 
+    // CancelIoEx: ends the reads pending on this handle in whatever thread waits for them;
+    // false when none is pending.
+    bool CancelPendingReads();
+    // The wait that saw WakeFd() takes a cancel here, so that later reads are not aborted.
+    void TakeCancel();
+    std::atomic<int> PendingReads{0};
+
     std::atomic<ULONG> NumInputBuffers{32};
 
 protected:
@@ -77,6 +84,7 @@ private:
     bool FOverlapped;
     TFd FWake;
     std::atomic<bool> FClosed{false};
+    std::atomic<bool> FCancelled{false};
     std::atomic<bool> FGone{false};
 };
 

@@ -32,6 +32,7 @@ constexpr TMessage Messages[] = {
     {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread exit or an application request."},
+    {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_IO_INCOMPLETE, "Overlapped I/O event is not in a signaled state."},
     {ERROR_IO_PENDING, "Overlapped I/O operation is in progress."},
     {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},

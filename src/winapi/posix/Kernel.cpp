@@ -100,6 +100,7 @@ void CompleteRead(std::size_t index, DWORD error, DWORD bytes)
 {
     const TPendingRead read = tPendingReads[index];
     tPendingReads.erase(tPendingReads.begin() + static_cast<std::ptrdiff_t>(index));
+    --read.File->PendingReads;
     read.Overlapped->Internal = StatusFromError(error);
     read.Overlapped->InternalHigh = bytes;
     if (read.Completion)
@@ -199,6 +200,7 @@ BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVE
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
     lpOverlapped->Internal = StatusPending;
     lpOverlapped->InternalHigh = 0;
+    ++file->PendingReads;
     tPendingReads.push_back({std::move(file), hFile, static_cast<BYTE*>(lpBuffer), lpOverlapped, lpCompletionRoutine});
     SetLastError(ERROR_SUCCESS);
     return TRUE;
@@ -229,8 +231,9 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable)
             return 0;
         for (std::size_t i = 0; ready > 0 && i < tPendingReads.size(); ++i) {
             auto& read = tPendingReads[i];
-            // Closing a handle aborts the reads pending on it.
+            // Closing a handle, or CancelIoEx from another thread, aborts the reads pending on it.
             if (fds[2 * i + 1].revents || read.File->IsClosed()) {
+                read.File->TakeCancel();
                 CompleteRead(i, ERROR_OPERATION_ABORTED, 0);
                 return WAIT_IO_COMPLETION;
             }
@@ -271,6 +274,7 @@ BOOL CancelIo(HANDLE hFile)
     std::erase_if(tPendingReads, [hFile](const TPendingRead& read) {
         if (read.Handle != hFile)
             return false;
+        --read.File->PendingReads;
         read.Overlapped->Internal = StatusFromError(ERROR_OPERATION_ABORTED);
         read.Overlapped->InternalHigh = 0;
         return true;
@@ -281,6 +285,17 @@ BOOL CancelIo(HANDLE hFile)
         FinishWrite(write.Overlapped, ERROR_OPERATION_ABORTED, 0);
         return true;
     });
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED)
+{
+    const auto file = LookupHandleAs<TDeviceFile>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!file->CancelPendingReads())
+        return Fail(ERROR_NOT_FOUND);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -331,6 +346,7 @@ const std::vector<TExport>& winapi::posix::Kernel32DllExports()
 {
     static const std::vector<TExport> exports = {
         Export("CancelIo", &::CancelIo),
+        Export("CancelIoEx", &::CancelIoEx),
         Export("CloseHandle", &::CloseHandle),
         Export("CreateFileA", &::CreateFileA),
         Export("GetLastError", &::GetLastError),

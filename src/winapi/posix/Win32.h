@@ -135,6 +135,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_MR_MID_NOT_FOUND 317u
 #define ERROR_OPERATION_ABORTED 995u
+#define ERROR_NOT_FOUND 1168u
 #define ERROR_IO_INCOMPLETE 996u
 #define ERROR_IO_PENDING 997u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
@@ -313,6 +314,7 @@ BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVE
 DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 BOOL CancelIo(HANDLE hFile);
+BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 BOOL SetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
