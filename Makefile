@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run windows windows-check clean package fuzz
+.PHONY: all deps build test run windows windows-check lab-check clean package fuzz
 
 all: build
 
@@ -48,6 +48,16 @@ fuzz:
 	@cmake --preset clang >/dev/null
 	@cmake --build --preset clang --target fuzz-targets
 	@fuzz/run.sh build/clang
+
+# The lab: one throwaway VM (qemu, Debian's kernel, uhid) that runs the Windows build's whole
+# session under Wine against a kernel HID device, and the tests that need /dev/uhid.
+# LAB_PHASES='6*' runs a subset of tests/lab/phases. See tests/lab/README.md.
+lab-check: build windows
+	@scripts/install-deps.sh lab
+	@tests/lab/wine-prefix.sh build/lab/wineprefix
+	@LAB_LINUX_BUILD=$(CURDIR)/$(BUILD) LAB_WINDOWS_BUILD=$(CURDIR)/build/windows \
+	  LAB_WINEPREFIX=$(CURDIR)/build/lab/wineprefix \
+	  tests/lab/run-in-vm.sh --overlay build/lab/wineprefix --overlay $(BUILD) -- tests/lab/run-phases.sh
 
 clean:
 	rm -rf build

@@ -15,6 +15,12 @@ fi
 if [ "${1:-}" = clang ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# `install-deps.sh lab`: the VM of `make lab-check` and what runs inside it (the kernel itself
+# is fetched by tests/lab/run-in-vm.sh with apt-get download).
+if [ "${1:-}" = lab ]; then
+  packages=(qemu-system-x86 busybox-static xz-utils udev wine wine64 xvfb xdotool x11-utils imagemagick
+            fonts-ipafont-gothic)
+fi
 # `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
 if [ "${1:-}" = bench ]; then
   packages+=(python3)
