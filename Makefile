@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run windows windows-check clean package
+.PHONY: all deps build test run windows windows-check lab-check clean package
 
 all: build
 
@@ -40,6 +40,14 @@ package: deps
 	@cmake --build --preset $(PRESET) --target tolvane tolvane-cli tolvane_changelog
 	@cd $(BUILD) && cpack -G DEB
 	@ls $(BUILD)/package/tolvane_*.deb
+
+# The lab: one throwaway VM (qemu, Debian's kernel, uhid) that runs the Windows build's whole
+# session under Wine against a kernel HID device, and the tests that need /dev/uhid.
+# LAB_PHASES='6*' runs a subset of tests/lab/phases. See tests/lab/README.md.
+lab-check: build windows
+	@scripts/install-deps.sh lab
+	@LAB_LINUX_BUILD=$(CURDIR)/$(BUILD) LAB_WINDOWS_BUILD=$(CURDIR)/build/windows \
+	  tests/lab/run-in-vm.sh -- tests/lab/run-phases.sh
 
 clean:
 	rm -rf build

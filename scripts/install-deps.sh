@@ -10,6 +10,12 @@ if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
             x11-utils imagemagick fonts-ipafont-gothic)
 fi
+# `install-deps.sh lab`: the VM of `make lab-check` and what runs inside it (the kernel itself
+# is fetched by tests/lab/run-in-vm.sh with apt-get download).
+if [ "${1:-}" = lab ]; then
+  packages=(qemu-system-x86 busybox-static xz-utils udev wine wine64 xvfb xdotool x11-utils imagemagick
+            fonts-ipafont-gothic)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -171,8 +171,9 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
 std::string HelpText()
 {
     return "Usage: quillmark-sim [OPTION]...\n"
-           "Places virtual Quillmark units in the unit directory and plays the unit's side of the\n"
-           "protocol: by the built-in behaviour model, or step by step from a script.\n"
+           "Places virtual Quillmark units, as sockets in the unit directory or as kernel HID\n"
+           "devices, and plays the unit's side of the protocol: by the built-in behaviour model,\n"
+           "or step by step from a script.\n"
            "\n"
            "  --transport KIND      socket (default): a socket in the unit directory; uhid: a kernel\n"
            "                        HID device made through /dev/uhid (needs write access to it),\n"
@@ -217,7 +218,8 @@ std::string HelpText()
            "With uhid, the input and output report lengths run from 2 to 4097 and 4096; --dir and\n"
            "--access query-only are usage errors. The device is vendor-defined (usage page 0xFF00)\n"
            "without report IDs; a host writes the report ID 0 in front of the output report, and\n"
-           "the trace shows the reports as with sockets. unplug and plug destroy and make it.\n"
+           "the trace shows the reports as with sockets. Placing waits up to the step time-out\n"
+           "for the kernel's hidraw node; unplug and plug destroy and make the device.\n"
            "\n"
            "Standard output: 'placed NAME PATH' (PATH: the socket, or /dev/hidrawN) and\n"
            "'removed NAME' lines.\n"

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Inside the lab VM: a display, a Wine prefix, then every tests/lab/phases/NN-name.sh in name
+# order; phases numbered 50 and up run with the udev daemon. See tests/lab/README.md.
+set -uo pipefail
+export LAB_ROOT=${LAB_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
+export LAB_LINUX_BUILD=${LAB_LINUX_BUILD:-$LAB_ROOT/build/ci}
+export LAB_WINDOWS_BUILD=${LAB_WINDOWS_BUILD:-$LAB_ROOT/build/windows}
+export LAB_UDEVD=0
+out_root=$LAB_ROOT/build/lab/out
+patterns=${LAB_PHASES:-*}
+cd "$LAB_ROOT"
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+t0=$(now)
+
+# The host's /tmp shows through: its X and Wine sockets lead nowhere in here.
+rm -rf /tmp/.X11-unix /tmp/.X*-lock /tmp/.wine-"$(id -u)"
+
+export DISPLAY=:1
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/tmp/lab-xvfb.log 2>&1 </dev/null &
+xvfb=$!
+for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { echo "run-phases: Xvfb did not start"; cat /tmp/lab-xvfb.log; exit 1; }
+
+export WINEPREFIX=/tmp/lab-wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
+# Wine's HID bus: its hidraw backend instead of SDL, and no mouse from /dev/input. The
+# settings apply when the bus starts, so the first boot only makes the prefix.
+wineserver -p >/dev/null 2>&1 </dev/null
+"$WINE" wineboot -i >/dev/null 2>&1 </dev/null
+reg() { "$WINE" reg add "$@" /f >/dev/null 2>&1 </dev/null; }
+reg 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0
+reg 'HKLM\System\CurrentControlSet\Services\winebus' /v DisableInput /t REG_DWORD /d 1
+# "ＭＳ ゴシック" would otherwise map to a font without Latin glyphs.
+for face in 'MS Gothic' 'ＭＳ ゴシック'; do reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic; done
+restart_wine() {
+  wineserver -k >/dev/null 2>&1 </dev/null
+  wineserver -w >/dev/null 2>&1 </dev/null
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "$WINE" wineboot >/dev/null 2>&1 </dev/null
+}
+restart_wine
+echo "run-phases: display and Wine prefix ready in $(since "$t0") s"
+
+failed=() summary=()
+for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
+  name=$(basename "$phase" .sh)
+  selected=0
+  for p in $patterns; do
+    # shellcheck disable=SC2053
+    [[ $name == $p || $name.sh == $p ]] && selected=1
+  done
+  [ $selected -eq 1 ] || continue
+  if [ "${name%%-*}" -ge 50 ] && [ $LAB_UDEVD -eq 0 ]; then
+    t=$(now)
+    /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1 </dev/null
+    udevadm trigger --action=add >/dev/null 2>&1
+    udevadm settle --timeout=30 >/dev/null 2>&1
+    LAB_UDEVD=1
+    echo "run-phases: udev daemon started in $(since "$t") s"
+  fi
+  export LAB_OUT=$out_root/$name LAB_TMP=/tmp/lab-phase-$name
+  rm -rf "$LAB_OUT" "$LAB_TMP"
+  mkdir -p "$LAB_OUT" "$LAB_TMP"
+  echo "== $name"
+  t=$(now)
+  setsid bash "$phase" </dev/null &
+  pid=$!
+  wait $pid
+  rc=$?
+  if kill -0 -- -$pid 2>/dev/null; then
+    echo "run-phases: $name left processes running; stopping them:"
+    ps -o pid,args -g $pid 2>/dev/null | tail -n +2
+    kill -KILL -- -$pid 2>/dev/null
+  fi
+  case $rc in
+    0) result=PASS ;;
+    77) result=SKIP ;;
+    *) result=FAIL; failed+=("$name") ;;
+  esac
+  line="$name: $result ($(since "$t") s)"
+  summary+=("$line")
+  echo "-- $line"
+done
+
+"$WINE" wineboot -e >/dev/null 2>&1 </dev/null || true
+wineserver -k >/dev/null 2>&1 </dev/null
+kill "$xvfb" 2>/dev/null
+echo "== summary (total $(since "$t0") s in the VM)"
+printf '%s\n' "${summary[@]}"
+[ ${#failed[@]} -eq 0 ] || { echo "failed: ${failed[*]}"; exit 1; }
