@@ -46,8 +46,10 @@ package: deps
 # LAB_PHASES='6*' runs a subset of tests/lab/phases. See tests/lab/README.md.
 lab-check: build windows
 	@scripts/install-deps.sh lab
+	@tests/lab/wine-prefix.sh build/lab/wineprefix
 	@LAB_LINUX_BUILD=$(CURDIR)/$(BUILD) LAB_WINDOWS_BUILD=$(CURDIR)/build/windows \
-	  tests/lab/run-in-vm.sh -- tests/lab/run-phases.sh
+	  LAB_WINEPREFIX=$(CURDIR)/build/lab/wineprefix \
+	  tests/lab/run-in-vm.sh --overlay build/lab/wineprefix --overlay $(BUILD) -- tests/lab/run-phases.sh
 
 clean:
 	rm -rf build

@@ -52,15 +52,32 @@ wait_unit() {
   return $rc
 }
 
-# wine_run ARG...: a Windows program under Wine, CR LF turned into LF.
+# wine_run ARG...: a Windows program under Wine, CR LF turned into LF (its stderr comes when
+# it has ended).
 wine_run() {
-  "$WINE" "$@" </dev/null 2> >(tr -d '\r' >&2) | tr -d '\r'
-  return "${PIPESTATUS[0]}"
+  local err rc
+  err=$(mktemp)
+  "$WINE" "$@" </dev/null 2>"$err" | tr -d '\r'
+  rc=${PIPESTATUS[0]}
+  tr -d '\r' <"$err" >&2
+  rm -f "$err"
+  return "$rc"
 }
 
-# mask_log FILE: the activity log with its time stamps masked.
+# mask_log FILE: the activity log with its time stamps masked: each line's own, and the
+# upload's, which the unit takes from its clock (UPLS's time word, UPLI's text, the verify line).
 mask_log() {
-  sed -E 's/^[0-9]{2}.[0-9]{2}.[0-9]{2} [0-9]{2}.[0-9]{2}.[0-9]{2} [0-9]{3},/TT,/' "$1" | grep '^TT,'
+  sed -E 's/^[0-9]{2}.[0-9]{2}.[0-9]{2} [0-9]{2}.[0-9]{2}.[0-9]{2} [0-9]{3},/TT,/
+          s/^(TT,<<55,50,4C,53,(..,){4})(..,){4}/\1TT,TT,TT,TT,/
+          s/-UPLS(.{4}).{4}/-UPLS\1TTTT/
+          s/^(TT,<<55,50,4C,49,(..,){4})(..,){19}/\1TT(19),/
+          s/-UPLI(.{4}).{19}/-UPLI\1TT(19)/
+          s/timeStamp:[0-9]{4}.[0-9]{2}.[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}/timeStamp:TT/' "$1" | grep '^TT,'
+}
+
+# mask_trace FILE: a unit's --trace as "DIR HEX", the upload's time stamps masked likewise.
+mask_trace() {
+  cut -d' ' -f2- "$1" | sed -E 's/^(< 0055504c53.{8}).{8}/\1TTTTTTTT/; s/^(< 0055504c49.{8}).{38}/\1TT(19)/'
 }
 
 # compare_logs LINUX WINDOWS: the same lines in the same order, the "%d status" lines the same
@@ -109,4 +126,12 @@ hidraw_for() {
     grep -qx "HID_NAME=$1" "$d/device/uevent" 2>/dev/null && { echo "/dev/${d##*/}"; return 0; }
   done
   return 1
+}
+
+# exchange_times TRACE: from each input report to the next output report, in ms.
+exchange_times() {
+  awk '$2 == "<" { t = $1 } $2 == ">" && t != "" { printf "%.3f\n", ($1 - t) * 1000; t = "" }' "$1" | sort -n |
+    awk '{ v[NR] = $1 } END { if (NR == 0) { print "no exchanges"; exit }
+           p = int(NR * 0.99 + 0.999); if (p > NR) p = NR
+           printf "n=%d median=%.2f ms p99=%.2f ms max=%.2f ms\n", NR, v[int((NR + 1) / 2)], v[p], v[NR] }'
 }

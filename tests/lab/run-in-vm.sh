@@ -3,20 +3,22 @@
 # read-only over 9p, a writable /tmp, uhid loaded. The command's stdout and stderr come back
 # unchanged, its exit status is ours; 125 when the VM did not boot or could not start it,
 # 124 when the time ran out. See tests/lab/README.md.
-#   tests/lab/run-in-vm.sh [--mem MiB] [--timeout S] [--share DIR]... -- CMD [ARG...]
+#   tests/lab/run-in-vm.sh [--mem MiB] [--timeout S] [--share DIR]... [--overlay DIR]... -- CMD [ARG...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 lab=$root/build/lab
 mem=3072
 limit=900
 shares=("$lab/out")
+overlays=(/tmp)
 while [ $# -gt 0 ]; do
   case $1 in
     --mem) mem=$2; shift 2 ;;
     --timeout) limit=$2; shift 2 ;;
     --share) shares+=("$(cd "$2" && pwd)"); shift 2 ;;
+    --overlay) overlays+=("$(cd "$2" && pwd)"); shift 2 ;;
     --) shift; break ;;
-    *) echo "usage: $0 [--mem MiB] [--timeout S] [--share DIR]... -- CMD [ARG...]" >&2; exit 125 ;;
+    *) echo "usage: $0 [--mem MiB] [--timeout S] [--share DIR]... [--overlay DIR]... -- CMD [ARG...]" >&2; exit 125 ;;
   esac
 done
 [ $# -gt 0 ] || { echo "run-in-vm: no command given" >&2; exit 125; }
@@ -86,15 +88,24 @@ mount -t proc proc $r/proc
 mount -t sysfs sysfs $r/sys
 mount -t devtmpfs devtmpfs $r/dev
 mkdir -p $r/dev/pts $r/dev/shm 2>/dev/null
+ln -s /proc/self/fd $r/dev/fd
+ln -s /proc/self/fd/0 $r/dev/stdin
+ln -s /proc/self/fd/1 $r/dev/stdout
+ln -s /proc/self/fd/2 $r/dev/stderr
 mount -t devpts devpts $r/dev/pts
 mount -t tmpfs tmpfs $r/dev/shm
 mount -t tmpfs -o mode=755 tmpfs $r/run
-mount -t tmpfs tmpfs /ovl
-mkdir -p /ovl/up /ovl/work
-chmod 1777 /ovl/up
-mount -t overlay overlay -o lowerdir=$r/tmp,upperdir=/ovl/up,workdir=/ovl/work $r/tmp || fail "no /tmp overlay"
 mkdir -p $r/run/lab
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 labctl $r/run/lab || fail "no control share"
+# Host directories made writable in here only: a tmpfs layer over each.
+mount -t tmpfs tmpfs /ovl
+i=0
+while read -r path; do
+  mkdir -p /ovl/$i/up /ovl/$i/work
+  chmod "$(stat -c %a "$r$path")" /ovl/$i/up
+  mount -t overlay overlay -o lowerdir="$r$path",upperdir=/ovl/$i/up,workdir=/ovl/$i/work "$r$path" || fail "no overlay on $path"
+  i=$((i + 1))
+done <$r/run/lab/overlays
 i=0
 while read -r path; do
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 share$i "$r$path" || fail "no share $path"
@@ -127,6 +138,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 printf '%s\n' "${shares[@]}" >"$ctl/shares"
+printf '%s\n' "${overlays[@]}" >"$ctl/overlays"
 {
   echo 'set -e'
   for v in PATH HOME LANG TERM $(compgen -e | grep '^LAB_' || true); do

@@ -12,6 +12,7 @@ cd "$LAB_ROOT"
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 t0=$(now)
+[ -n "${LAB_DEBUG:-}" ] && { PS4='+ $(date +%T) '; set -x; }
 
 # The host's /tmp shows through: its X and Wine sockets lead nowhere in here.
 rm -rf /tmp/.X11-unix /tmp/.X*-lock /tmp/.wine-"$(id -u)"
@@ -22,25 +23,15 @@ xvfb=$!
 for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 xdpyinfo >/dev/null 2>&1 || { echo "run-phases: Xvfb did not start"; cat /tmp/lab-xvfb.log; exit 1; }
 
-export WINEPREFIX=/tmp/lab-wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The prefix made on the host by tests/lab/wine-prefix.sh (writable here through an overlay),
+# or made now, which takes minutes under emulation.
+export WINEPREFIX=${LAB_WINEPREFIX:-/tmp/lab-wine} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINE=/usr/lib/wine/wine64
 [ -x "$WINE" ] || WINE=$(command -v wine64 || command -v wine)
-# Wine's HID bus: its hidraw backend instead of SDL, and no mouse from /dev/input. The
-# settings apply when the bus starts, so the first boot only makes the prefix.
+[ -e "$WINEPREFIX/.lab-stamp" ] || "$LAB_ROOT/tests/lab/wine-prefix.sh" "$WINEPREFIX"
+# One server for the whole run and Wine's devices started, output detached so no pipe stays open.
 wineserver -p >/dev/null 2>&1 </dev/null
-"$WINE" wineboot -i >/dev/null 2>&1 </dev/null
-reg() { "$WINE" reg add "$@" /f >/dev/null 2>&1 </dev/null; }
-reg 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0
-reg 'HKLM\System\CurrentControlSet\Services\winebus' /v DisableInput /t REG_DWORD /d 1
-# "ＭＳ ゴシック" would otherwise map to a font without Latin glyphs.
-for face in 'MS Gothic' 'ＭＳ ゴシック'; do reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic; done
-restart_wine() {
-  wineserver -k >/dev/null 2>&1 </dev/null
-  wineserver -w >/dev/null 2>&1 </dev/null
-  wineserver -p >/dev/null 2>&1 </dev/null
-  "$WINE" wineboot >/dev/null 2>&1 </dev/null
-}
-restart_wine
+"$WINE" wineboot >/dev/null 2>&1 </dev/null
 echo "run-phases: display and Wine prefix ready in $(since "$t0") s"
 
 failed=() summary=()
