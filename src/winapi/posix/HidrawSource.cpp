@@ -308,6 +308,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
                                                                          node.substr(std::strlen("/dev/")).c_str())
                                : nullptr);
     if (!device) {
+        DiagnoseOnce(node + ": no such hidraw device in sysfs");
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
@@ -315,6 +316,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     const auto record =
         std::find_if(records.begin(), records.end(), [&](const TDeviceRecord& r) { return r.Path == path; });
     if (record == records.end()) {
+        DiagnoseOnce(path + ": the hidraw device in sysfs does not describe this interface");
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
@@ -323,9 +325,12 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     if (access & (GENERIC_READ | GENERIC_WRITE)) {
         fd = TFd(open(node.c_str(), OpenFlags(access)));
         if (!fd.IsOpen()) {
-            error = ErrorFromErrno(errno);
-            if (errno == EACCES || errno == EPERM)
+            const int failure = errno;
+            error = ErrorFromErrno(failure);
+            if (failure == EACCES || failure == EPERM)
                 DiagnoseNoPermission(node, identity);
+            else
+                DiagnoseOnce(node + ": cannot open it: " + std::strerror(failure));
             return nullptr;
         }
         hidraw_devinfo info{};
