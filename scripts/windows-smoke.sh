@@ -3,8 +3,11 @@
 #   - the unit tests built for Windows,
 #   - tolvane-cli.exe --list, which must bind HID.dll and SetupApi.dll and list Wine's own
 #     HID devices (a mouse and a keyboard, vendor 845e),
-#   - tolvane.exe, which must show its window captioned "TOLVANE" and close on WM_CLOSE.
-# With SCREENSHOT=FILE it also saves a picture of the window.
+#   - tolvane.exe, which must show its window captioned "TOLVANE" and close on WM_CLOSE,
+#   - the version resource and manifest of both programs, read back from the .exe files,
+#   - tolvane.exe again at 192 dpi, where its window must be twice as wide.
+# With SCREENSHOT=FILE it also saves a picture of the window, with SCREENSHOT_192DPI=FILE one at
+# 192 dpi. TOLVANE_XVFB_DISPLAY picks the Xvfb display (default: a random one from :50 to :89).
 set -euo pipefail
 build=${1:-build/windows}
 wine=/usr/lib/wine/wine64
@@ -12,7 +15,7 @@ wine=/usr/lib/wine/wine64
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/tolvane-wine-XXXXXX)
-display=:$((50 + RANDOM % 40))
+display=${TOLVANE_XVFB_DISPLAY:-:$((50 + RANDOM % 40))}
 xvfb=
 cleanup() {
   WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
@@ -34,6 +37,34 @@ for exe in "$build/src/ui/win32/tolvane.exe" "$build/src/ui/console/tolvane-cli.
   done
 done
 
+echo "== version resource and manifest"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+IFS=. read -r major minor patch tweak <<<"$version"
+numbers="${major:-0}, ${minor:-0}, ${patch:-0}, ${tweak:-0}"
+for exe in "$build/src/ui/win32/tolvane.exe" "$build/src/ui/console/tolvane-cli.exe"; do
+  name=$(basename "$exe")
+  resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc) || fail "$name: resources cannot be read"
+  for expected in "FILEVERSION $numbers" "PRODUCTVERSION $numbers" "VALUE \"FileVersion\", \"$version\"" \
+                  "VALUE \"ProductVersion\", \"$version\"" 'VALUE "ProductName", "TOLVANE"' \
+                  "VALUE \"OriginalFilename\", \"$name\"" 'VALUE "FileDescription", "TOLVANE' \
+                  'VALUE "LegalCopyright", "Copyright' \
+                  'level=""asInvoker""' 'name=""Microsoft.Windows.Common-Controls"" version=""6.0.0.0""' \
+                  'version=""1.0.0.0"" processorArchitecture=""*""' \
+                  '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}' \
+                  '{1f676c76-80e1-4239-95bb-83d0f6d0da78}' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
+    grep -qF -- "$expected" <<<"$resources" || fail "$name: no $expected in its resources"
+  done
+  dpi_elements=$(grep -c dpiAware <<<"$resources" || true)
+  if [ "$name" = tolvane.exe ]; then
+    grep -qF '>PerMonitorV2, PerMonitor</dpiAwareness>' <<<"$resources" && grep -qF '>true/pm</dpiAware>' <<<"$resources" \
+      || fail "$name: its manifest declares no per-monitor dpi awareness"
+  elif [ "$dpi_elements" -ne 0 ]; then
+    fail "$name: a console program declares dpi awareness"
+  fi
+  echo "$name: version $version ($numbers), manifest complete"
+done
+
 Xvfb "$display" -screen 0 640x400x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display
@@ -51,28 +82,48 @@ echo "== unit tests under Wine"
 "$wine" "$build/tests/windows/windows_tests.exe" </dev/null 2>&1 | tr -d '\r' | tail -3
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "the unit tests failed under Wine"
 
+echo "== tolvane-cli.exe --version"
+said=$("$wine" "$build/src/ui/console/tolvane-cli.exe" --version </dev/null 2>&1 | tr -d '\r')
+echo "$said"
+[ "$said" = "tolvane-cli $version" ] || fail "tolvane-cli.exe --version does not say $version"
+
 echo "== tolvane-cli.exe --list"
 list=$("$wine" "$build/src/ui/console/tolvane-cli.exe" --list </dev/null 2>&1 | tr -d '\r')
 echo "$list"
 [ "$(grep -c '^845e:' <<<"$list")" -ge 2 ] || fail "Wine's HID devices were not listed"
 
+# Starts tolvane.exe, waits for its window, checks its size is the client area at that dpi (plus
+# the menu bar: without a window manager the X window holds no title bar or frame), saves a
+# picture when asked, and closes it with WM_CLOSE.
+run_window() {
+  local dpi=$1 picture=$2 app window= width height
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 </dev/null
+  "$wine" "$build/src/ui/win32/tolvane.exe" </dev/null >/dev/null 2>&1 &
+  app=$!
+  for _ in $(seq 300); do
+    window=$(xdotool search --name '^TOLVANE$' 2>/dev/null | head -1) || true
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || fail "tolvane.exe showed no window captioned TOLVANE at $dpi dpi"
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  width=$WIDTH height=$HEIGHT
+  echo "window captioned TOLVANE is up at $dpi dpi: ${width}x${height} with its menu bar"
+  [ "$width" -eq $((242 * dpi / 96)) ] || fail "at $dpi dpi the window is $width wide, not $((242 * dpi / 96))"
+  [ "$height" -gt $((92 * dpi / 96)) ] || fail "at $dpi dpi the window is $height high, not more than $((92 * dpi / 96))"
+  if [ -n "$picture" ]; then
+    sleep 1
+    import -window "$window" "$picture"
+    echo "wrote $picture"
+  fi
+  "$wine" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
+  for _ in $(seq 300); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app" 2>/dev/null && fail "tolvane.exe did not close on WM_CLOSE"
+  echo "tolvane.exe closed"
+}
+
 echo "== tolvane.exe"
-"$wine" "$build/src/ui/win32/tolvane.exe" </dev/null >/dev/null 2>&1 &
-app=$!
-window=
-for _ in $(seq 300); do
-  window=$(xdotool search --name '^TOLVANE$' 2>/dev/null | head -1) || true
-  [ -n "$window" ] && break
-  sleep 0.1
-done
-[ -n "$window" ] || fail "tolvane.exe showed no window captioned TOLVANE"
-echo "window captioned TOLVANE is up"
-if [ -n "${SCREENSHOT:-}" ]; then
-  sleep 1
-  import -window "$window" "$SCREENSHOT"
-  echo "wrote $SCREENSHOT"
-fi
-"$wine" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
-for _ in $(seq 300); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && fail "tolvane.exe did not close on WM_CLOSE"
-echo "tolvane.exe closed"
+run_window 96 "${SCREENSHOT:-}"
+
+echo "== tolvane.exe at 192 dpi"
+run_window 192 "${SCREENSHOT_192DPI:-}"

@@ -1,10 +1,13 @@
 #include "Win32MainWindow.h"
 
+#include "Win32Dpi.h"
+
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
 #include "rtl/MainThreadQueue.h"
 
 #include <string>
+#include <utility>
 
 namespace win32ui {
 
@@ -63,7 +66,8 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
 
     FForm = std::make_unique<app::TForm1>();
 
-    // The client area of the description, under the menu bar, centred on the screen.
+    // The client area of the description, under the menu bar, centred on the screen; laid out
+    // again below for the window's dpi.
     RECT frame{0, 0, app::layout::ClientWidth, app::layout::ClientHeight};
     AdjustWindowRectEx(&frame, WindowStyle, TRUE, WS_EX_COMPOSITED);
     const int width = frame.right - frame.left;
@@ -74,6 +78,11 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
     FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left,
                               top, width, height, nullptr, FMenu, instance, this);
     CreateControls(instance);
+    ApplyDpi(WindowDpi(FWindow));
+    GetWindowRect(FWindow, &frame);
+    SetWindowPos(FWindow, nullptr, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     FForm->SetPeer(this);
     TimerChanged(*FForm->Timer1);
@@ -117,10 +126,6 @@ HMENU TWin32MainWindow::CreateMainMenu()
 
 void TWin32MainWindow::CreateControls(HINSTANCE instance)
 {
-    const std::wstring face = Wide(app::layout::FontName);
-    FFont = CreateFontW(app::layout::FontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
-
     // Creation order as described; Memo1 and the Close button lie outside the client area and
     // the window has no scroll bars, so they are never seen.
     FSpeedButton1 = CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1,
@@ -136,8 +141,29 @@ void TWin32MainWindow::CreateControls(HINSTANCE instance)
     FMemo2 = CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0,
                            instance);
     SetWindowTextW(FMemo2, LinesText(*FForm->Memo2).c_str());
-    for (HWND control : {FSpeedButton1, FLabel1, FMemo1, FMemo2})
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+}
+
+void TWin32MainWindow::ApplyDpi(UINT dpi)
+{
+    const std::wstring face = Wide(app::layout::FontName);
+    HFONT font = CreateFontW(ScaleToDpi(app::layout::FontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                             SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             FIXED_PITCH | FF_MODERN, face.c_str());
+    const std::pair<HWND, rtl::TBounds> controls[] = {{FSpeedButton1, app::layout::SpeedButton1},
+                                                      {FLabel1, app::layout::Label1},
+                                                      {FMemo1, app::layout::Memo1},
+                                                      {FMemo2, app::layout::Memo2}};
+    for (const auto& [control, bounds] : controls) {
+        const rtl::TBounds scaled = ScaleToDpi(bounds, dpi);
+        SetWindowPos(control, nullptr, scaled.Left, scaled.Top, scaled.Width, scaled.Height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (FFont)
+        DeleteObject(FFont);
+    FFont = font;
+
+    FitClientArea(FWindow, ScaleToDpi(app::layout::ClientWidth, dpi), ScaleToDpi(app::layout::ClientHeight, dpi));
 }
 
 void TWin32MainWindow::Show(int showCommand)
@@ -194,6 +220,14 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         }
         break;
+    case WM_DPICHANGED:
+        // Moved to a screen of another scale: the suggested place keeps the window on that screen.
+        if (const auto* suggested = reinterpret_cast<const RECT*>(lParam))
+            SetWindowPos(FWindow, nullptr, suggested->left, suggested->top, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (LOWORD(wParam))
+            ApplyDpi(LOWORD(wParam));
+        return 0;
     case WM_CTLCOLORSTATIC:
         // The label and the read-only identity display sit on the button face.
         SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));

@@ -26,6 +26,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls(HINSTANCE instance);
+    // Lays the window out from its 96-dpi design at dpi: client area, controls and font.
+    void ApplyDpi(UINT dpi);
     HMENU CreateMainMenu();
     int ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
 
