@@ -28,12 +28,15 @@ udevadm control --reload
 for pair in 1209:0043 1d50:7800 1d50:7802 f055:0043; do
   start_unit "u${pair/:/_}" --vid "0x${pair%:*}" --pid "0x${pair#*:}" --product "R$pair"
   node=$(hidraw_for "R$pair")
-  udevadm settle --timeout=20 >/dev/null 2>&1 || true
-  tagged() { udevadm info --query=property --name="$1" | grep -q '^\(CURRENT_\)\?TAGS=.*:uaccess:'; }
+  # udevd has run its rules on the node once it records when it did.
+  processed() { udevadm info --query=property --name="$1" | grep -q '^USEC_INITIALIZED='; }
+  wait_for 20 processed "$node" || lab_fail "udevd did not process $node"
+  tagged=0
+  udevadm info --query=property --name="$node" | grep -q '^TAGS=.*:uaccess:' && tagged=1
   if [ "$pair" = f055:0043 ]; then
-    tagged "$node" && lab_fail "$pair tagged uaccess"
+    [ $tagged = 0 ] || lab_fail "$pair tagged uaccess"
   else
-    wait_for 20 tagged "$node" || lab_fail "$pair ($node) not tagged uaccess: $(udevadm info --query=property --name="$node" | grep TAGS)"
+    [ $tagged = 1 ] || lab_fail "$pair ($node) not tagged uaccess: $(udevadm info --query=property --name="$node" | grep TAGS)"
   fi
   stop_unit "u${pair/:/_}"
 done
