@@ -32,6 +32,17 @@ export WINE=/usr/lib/wine/wine64
 # One server for the whole run and Wine's devices started, output detached so no pipe stays open.
 wineserver -p >/dev/null 2>&1 </dev/null
 "$WINE" wineboot >/dev/null 2>&1 </dev/null
+# The first program to need a window starts Wine's desktop process, and user32 waits only
+# 10 s for it: under emulation that can run out, and the program gets no window. The desktop
+# goes when the last program ends, so an idle console program holds it for the whole run, and
+# a listing run (retried) starts it before the phases.
+mkfifo /tmp/lab-desktop-holder
+exec 6<>/tmp/lab-desktop-holder
+"$WINE" cmd.exe </tmp/lab-desktop-holder >/dev/null 2>&1 6>&- &
+for try in 1 2 3; do
+  "$WINE" "$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe" --list </dev/null >/tmp/lab-warmup.log 2>&1 && break
+  echo "run-phases: warm-up listing $try failed: $(tr -d '\r' </tmp/lab-warmup.log | tail -1)"
+done
 echo "run-phases: display and Wine prefix ready in $(since "$t0") s"
 
 failed=() summary=()
@@ -56,7 +67,7 @@ for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
   mkdir -p "$LAB_OUT" "$LAB_TMP"
   echo "== $name"
   t=$(now)
-  setsid bash "$phase" </dev/null &
+  setsid bash "$phase" </dev/null 6>&- &
   pid=$!
   wait $pid
   rc=$?
@@ -75,6 +86,7 @@ for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
   echo "-- $line"
 done
 
+exec 6>&-  # the holder reads the end of its input and exits
 "$WINE" wineboot -e >/dev/null 2>&1 </dev/null || true
 wineserver -k >/dev/null 2>&1 </dev/null
 kill "$xvfb" 2>/dev/null

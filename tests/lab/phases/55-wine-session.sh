@@ -5,9 +5,13 @@
 cli=$LAB_LINUX_BUILD/src/ui/console/tolvane-cli
 cli_exe=$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe
 
-# An information file of about fifty packets, so that the exchange times below mean something.
+# An information file of about fifty packets, so that the exchange times below mean something:
+# the unit's own items first (the tool reads them from the first packet), then filler.
 info=$LAB_TMP/RGINFO.INI
-{ printf '[RGINFO]\r\n'; for i in $(seq 2500); do printf 'item%04d=%s\r\n' "$i" "$((i * 7919 % 100003))-lab"; done; } >"$info"
+{
+  printf '[RGINFO]\r\nmodel QM-2\r\nfw 1.0.05\r\nser QM0000012345\r\npcb P2301A000417\r\nbat B2210C000388\r\n'
+  for i in $(seq 2500); do printf 'item%04d=%s\r\n' "$i" "$((i * 7919 % 100003))-lab"; done
+} >"$info"
 
 lab_step "Linux tolvane-cli, socket unit"
 units=$LAB_TMP/units
