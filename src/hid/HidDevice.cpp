@@ -14,6 +14,8 @@ namespace {
 constexpr ULONG ProductBufferBytes = 508;
 constexpr std::size_t ProductMaxChars = 254;
 constexpr DWORD ShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Plenty for one report; a unit that takes none in this time has stopped reading.
+constexpr DWORD WriteTimeoutMs = 1000;
 } // namespace
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller)
@@ -115,8 +117,6 @@ bool THidDevice::OpenOverlappedHandle(TOverlapDirection direction)
         std::lock_guard lock(FReadLock);
         return OpenReadHandleLocked();
     }
-    // No operation of this tool writes through the overlapped write handle; it is closed
-    // with the others.
     if (FWriteHandle == INVALID_HANDLE_VALUE)
         FWriteHandle = OpenPath(GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
     return FWriteHandle != INVALID_HANDLE_VALUE;
@@ -170,10 +170,29 @@ std::u16string THidDevice::GetProductText()
 
 bool THidDevice::WriteReport(const void* buffer, DWORD count, DWORD& written)
 {
-    if (!OpenDeviceHandle())
+    // Overlapped, so that a unit that takes no report cannot hold the main thread: a
+    // synchronous write to such a unit never returns.
+    if (!OpenOverlappedHandle(odWrite))
+        return false;
+    written = 0;
+    OVERLAPPED overlap{};
+    overlap.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!overlap.hEvent)
         return false;
     DWORD done = 0;
-    const bool ok = WriteFile(FDeviceHandle, buffer, count, &done, nullptr);
+    bool ok = WriteFile(FWriteHandle, buffer, count, nullptr, &overlap);
+    if (ok || GetLastError() == ERROR_IO_PENDING) {
+        const bool timedOut = !ok && WaitForSingleObject(overlap.hEvent, WriteTimeoutMs) != WAIT_OBJECT_0;
+        if (timedOut)
+            CancelHandleIo(FWriteHandle);
+        // Waits for the cancellation too: the system writes into overlap until it is over.
+        ok = GetOverlappedResult(FWriteHandle, &overlap, &done, TRUE);
+        if (!ok && timedOut)
+            SetLastError(ERROR_SEM_TIMEOUT);
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(overlap.hEvent);
+    SetLastError(error);
     written = done;
     return ok;
 }

@@ -101,7 +101,7 @@ void THidDeviceController::HandleNotifyMessage(TMessage& Message)
     Message.Result = DefWindowProcA(FNotifyWnd, Message.Msg, Message.WParam, Message.LParam);
 }
 
-void THidDeviceController::CollectPresentDevices(TDeviceList& NewList)
+void THidDeviceController::CollectPresentDevices(TDeviceList& NewList, std::vector<DWORD>& Present)
 {
     if (!HidBound())
         return;
@@ -126,6 +126,12 @@ void THidDeviceController::CollectPresentDevices(TDeviceList& NewList)
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!SetupApi.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, needed, &needed, &deviceData))
             continue;
+        // A device already listed is not opened again: a rescan touches only what is new.
+        Present.push_back(deviceData.DevInst);
+        if (std::any_of(FDevices.begin(), FDevices.end(), [&](const auto& device) {
+                return device->FAttached && device->FDeviceInfo->FInstance == deviceData.DevInst;
+            }))
+            continue;
         // The path is zero-terminated within the block, which holds one spare byte at least.
         reinterpret_cast<char*>(block.data())[block.size() * sizeof(std::max_align_t) - 1] = '\0';
         auto info = std::make_unique<THidPnPInfo>(set, deviceData, detail->DevicePath);
@@ -147,12 +153,12 @@ void THidDeviceController::DeviceChange()
 {
     bool changed = FLastChangeParam == FirstScanParam;
     TDeviceList fresh;
-    CollectPresentDevices(fresh);
+    std::vector<DWORD> present;
+    CollectPresentDevices(fresh, present);
 
     auto presentIn = [&](const THidDevice& held) {
-        return held.FAttached && std::any_of(fresh.begin(), fresh.end(), [&](const auto& found) {
-                   return found->FDeviceInfo->FInstance == held.FDeviceInfo->FInstance;
-               });
+        return held.FAttached
+            && std::find(present.begin(), present.end(), held.FDeviceInfo->FInstance) != present.end();
     };
     // Handlers may return devices meanwhile, so each held device is looked up again before
     // it is touched.

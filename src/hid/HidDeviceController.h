@@ -65,7 +65,8 @@ public:
 private:
     using TDeviceList = std::vector<std::unique_ptr<THidDevice>>;
 
-    void CollectPresentDevices(TDeviceList& NewList);
+    // The new devices, and the instance of every device present.
+    void CollectPresentDevices(TDeviceList& NewList, std::vector<DWORD>& Present);
     void NotifyArrival(THidDevice* Device);
     void NotifyRemoval(THidDevice* Device);
     void NotifyChange();

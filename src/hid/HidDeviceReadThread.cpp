@@ -4,6 +4,11 @@
 
 namespace hid {
 
+namespace {
+constexpr DWORD FirstFailurePauseMs = 10;
+constexpr DWORD LongestFailurePauseMs = 1000;
+} // namespace
+
 THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : rtl::TThread(true), FOwner(owner)
 {
     HIDP_CAPS caps;
@@ -14,6 +19,7 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : rtl::TThread(tru
 void THidDeviceReadThread::ReadLoop()
 {
     DWORD sleepResult = WAIT_IO_COMPLETION;
+    DWORD failurePause = FirstFailurePauseMs;
     while (!Terminated()) {
         sleepResult = WAIT_IO_COMPLETION;
         HIDP_CAPS caps;
@@ -29,12 +35,24 @@ void THidDeviceReadThread::ReadLoop()
             if (Terminated())
                 continue; // a report finished in this same wake-up is dropped
             FBytesRead = FOwner->LastReadCount();
-            if (FBytesRead > 0)
+            if (FBytesRead > 0) {
                 Synchronize([this] { DeliverReport(); });
+                failurePause = FirstFailurePauseMs;
+                continue;
+            }
         } else {
             FErrorCode = GetLastError();
             Synchronize([this] { DeliverReadError(); });
         }
+        // A handle that keeps failing (a unit gone, until its removal is handled) is tried
+        // again at a growing pace rather than at once, in slices that keep a stop prompt.
+        for (DWORD waited = 0; waited < failurePause && !Terminated();) {
+            const auto slice = std::min<DWORD>(failurePause - waited,
+                                               static_cast<DWORD>(FOwner->FReaderSleepTime.load()));
+            SleepEx(slice, TRUE);
+            waited += slice;
+        }
+        failurePause = std::min<DWORD>(failurePause * 2, LongestFailurePauseMs);
     }
     // The stop came while a read was still outstanding.
     if (sleepResult != WAIT_IO_COMPLETION)

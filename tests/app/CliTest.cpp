@@ -2,11 +2,13 @@
 // for exact exchanges, many sessions in a row, and the program's options and exit codes.
 
 #include "CliProcess.h"
+#include "FakeUnit.h"
 #include "SessionFixture.h"
 
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 
 using namespace apptest;
@@ -287,6 +289,38 @@ TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
     ASSERT_TRUE(cli.WaitForOutput(">>VER"));
     cli.Signal(SIGTERM);
     EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
+}
+
+TEST_F(Cli, TimeoutAndSignalsAreHonouredBesideBrokenSocketsAndARealUnitIsServed)
+{
+    TFakeUnit never(FUnits.Path(), "a-never", TFakeUnit::NeverAccepts);
+    TFakeUnit full(FUnits.Path(), "b-full", TFakeUnit::BacklogFull);
+    TFakeUnit silent(FUnits.Path(), "c-silent", TFakeUnit::Silent);
+    TFakeUnit stale(FUnits.Path(), "d-stale", TFakeUnit::Stale);
+    EXPECT_EQ(Run({"--timeout", "0.5"}), 3) << FErr;
+    for (int signal : {SIGINT, SIGTERM}) {
+        TCliProcess cli({});
+        ASSERT_TRUE(cli.WaitForOutput("device change."));
+        cli.Signal(signal);
+        EXPECT_EQ(cli.Wait(), 130) << signal;
+    }
+    Place({});
+    EXPECT_EQ(Run({"--sessions", "1", "--read-info", "no"}), 0) << FErr;
+}
+
+TEST_F(Cli, AUnitDirectoryRemovedAndCreatedAgainIsWatchedAgain)
+{
+    TCliProcess cli({"--sessions", "1", "--read-info", "no"});
+    ASSERT_TRUE(cli.WaitForOutput("device change."));
+    std::filesystem::remove_all(FUnits.Path());
+    ASSERT_TRUE(cli.WaitForStderr("unit directory " + FUnits.Path() + " is gone"));
+    std::filesystem::create_directories(FUnits.Path());
+    std::filesystem::permissions(FUnits.Path(), std::filesystem::perms::owner_all);
+    Place({});
+    EXPECT_EQ(cli.Wait(), 0) << cli.Stderr();
+    EXPECT_EQ(Count(Lines(cli.Stderr()), "tolvane: unit directory " + FUnits.Path()
+                                             + " is gone; waiting for it to come back"),
+              1u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // tolvane-cli --list, run as a program over units placed in a private unit directory.
 
+#include "FakeUnit.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,19 @@ TEST(CliList, PrintsNothingWithoutUnits)
     const TRun run = RunList();
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_EQ(run.Out, "");
+}
+
+TEST(CliList, BrokenSocketsAreNotListedAndHoldNothing)
+{
+    TScratchUnitDirectory units;
+    TFakeUnit never(units.Path(), "a-never", TFakeUnit::NeverAccepts);
+    TFakeUnit full(units.Path(), "b-full", TFakeUnit::BacklogFull);
+    TFakeUnit silent(units.Path(), "c-silent", TFakeUnit::Silent);
+    TFakeUnit stale(units.Path(), "d-stale", TFakeUnit::Stale);
+    TSimProcess real(units.Path(), {"--name", "e-real"});
+    const TRun run = RunList();
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Out, "1209:0043\tQuillmark\t" + units.SocketPath("e-real") + "\n");
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 // The controller's list across scans: what each scan raises, in which order, and what stays
 // listed when units are taken out and placed again.
 
+#include "FakeUnit.h"
 #include "HidFixture.h"
 
 #include "winapi/posix/TestHooks.h"
+
+#include <csignal>
 
 using namespace hidtest;
 using ::testing::ElementsAre;
@@ -130,6 +133,43 @@ struct THiddenEntryPoint {
     THiddenEntryPoint(const char* module, const char* entry) { winapi::posix::HideEntryPoint(module, entry); }
     ~THiddenEntryPoint() { winapi::posix::ShowAllEntryPoints(); }
 };
+
+TEST_F(ControllerEvents, AKilledUnitIsRemovedAndAUnitPlacedOverItsSocketIsTaken)
+{
+    TSimProcess& killed = Place({});
+    StartController();
+    hid::THidDevice* device = Acquire();
+    ASSERT_NE(device, nullptr);
+    killed.Signal(SIGKILL);
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("removal quillmark") == 1; }));
+
+    // Its socket file stays behind, but nobody listens on it: no unit.
+    FController->ReturnDevice(device);
+    Broadcast();
+    EXPECT_EQ(FController->Count(), 0u);
+    Place({});
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("arrival quillmark") == 2; }));
+    EXPECT_NE(Acquire(), nullptr);
+}
+
+TEST_F(ControllerEvents, ARescanConnectsOnceToANewUnitAndNeverToAKnownOne)
+{
+    TFakeUnit first(FUnits.Path(), "first", TFakeUnit::Greets);
+    StartController();
+    Drain();
+    TFakeUnit second(FUnits.Path(), "second", TFakeUnit::Greets);
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("arrival second") == 1; }));
+    Broadcast();
+    Broadcast();
+    EXPECT_EQ(first.Accepted(), 1);
+    EXPECT_EQ(second.Accepted(), 1);
+
+    // A known unit that dies is noticed without connecting to it again.
+    second.Die();
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("removal second") == 1; }));
+    EXPECT_EQ(first.Accepted(), 1);
+    EXPECT_EQ(FController->Count(), 1u);
+}
 
 TEST_F(ControllerEvents, OneMissingEntryPointFailsTheBindingAsAWhole)
 {

@@ -1,6 +1,7 @@
 // One device object: when it may open the unit, what it keeps, how it ends, and the
 // plug-and-play record it carries.
 
+#include "FakeUnit.h"
 #include "HidFixture.h"
 
 #include <algorithm>
@@ -119,6 +120,23 @@ TEST_F(Device, DestroyingAStrandedDeviceTakesItOutOfTheList)
     FController->DestroyDevice(b);
     ASSERT_EQ(FController->Count(), 1u);
     EXPECT_EQ(UnitName(FController->Devices(0)), "a");
+}
+
+TEST_F(Device, AReportTheUnitDoesNotTakeFailsAsATimeOutInsteadOfWaitingForever)
+{
+    TFakeUnit deaf(FUnits.Path(), "deaf", TFakeUnit::Greets);
+    StartController();
+    hid::THidDevice* device = Acquire();
+    ASSERT_NE(device, nullptr);
+    // The unit reads nothing after the open request: its queue fills, then a write gives up.
+    const std::vector<BYTE> report(65, 0);
+    DWORD written = 0;
+    int accepted = 0;
+    while (accepted < 1000 && device->WriteReport(report.data(), 65, written))
+        ++accepted;
+    EXPECT_LT(accepted, 1000);
+    EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
+    EXPECT_EQ(written, 0u);
 }
 
 TEST_F(Device, ProductStringIsCutTo254Characters)

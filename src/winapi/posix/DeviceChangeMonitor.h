@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Handles.h"
+#include "VirtualUnitSource.h"
 
 #include <functional>
 #include <string>
@@ -8,8 +9,9 @@
 
 namespace winapi::posix {
 
-// Watches the unit directory and calls OnChange on its own thread whenever a unit is placed
-// or taken out. Several changes read in one go give one call.
+// Watches the unit directory and the units met in it, and calls OnChange on its own thread
+// whenever a unit is placed, taken out, greets late or dies. Several changes read in one go
+// give one call. A directory removed while watched is watched again once it is back.
 class TDeviceChangeMonitor {
 public:
     TDeviceChangeMonitor(std::string directory, std::function<void()> onChange);
@@ -19,10 +21,17 @@ public:
 
 private:
     void Run();
+    // True when the directory is watched now.
+    bool WatchDirectory();
+    // Reads the directory's events: true when units changed; clears FWatch when it went.
+    bool ReadEvents();
 
+    std::string FDirectory;
     std::function<void()> FOnChange;
     TFd FInotify;
     TFd FStop;
+    int FWatch = -1;
+    TUnitWatch FUnits;
     std::thread FThread;
 };
 

@@ -46,6 +46,14 @@ bool DeviceSourceEnabled(TDeviceSource source)
     return enabled;
 }
 
+DWORD TDeviceFile::FailWith(int err)
+{
+    const DWORD error = ErrorFromErrno(err);
+    if (error == ERROR_DEVICE_NOT_CONNECTED)
+        MarkGone();
+    return error;
+}
+
 std::vector<TDeviceRecord> EnumeratePresentDevices()
 {
     std::vector<TDeviceRecord> records;

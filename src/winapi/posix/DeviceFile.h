@@ -49,6 +49,7 @@ public:
     const TDeviceIdentity& Identity() const { return FIdentity; }
     bool CanRead() const { return FAccess & GENERIC_READ; }
     bool CanWrite() const { return FAccess & GENERIC_WRITE; }
+    DWORD Access() const { return FAccess; }
     bool IsOverlapped() const { return FOverlapped; }
     bool IsClosed() const { return FClosed; }
     // The device went away under this handle: reads and writes fail from now on.
@@ -62,14 +63,20 @@ public:
     // One input report, without blocking. Bytes is always the input report length when it
     // succeeds: a unit's short report is zero-filled, a long one cut, each with a diagnostic.
     virtual TReadOutcome ReadReport(BYTE* buffer) = 0;
-    // One output report of exactly the output report length; the Windows error or 0.
-    virtual DWORD WriteReport(const BYTE* data, DWORD count) = 0;
+    // One output report of exactly the output report length; the Windows error or 0. A device
+    // that takes no report within waitMs gives ERROR_SEM_TIMEOUT and nothing is written; with
+    // waitMs 0 it is one attempt that never blocks (an overlapped write then stays pending).
+    virtual DWORD WriteReport(const BYTE* data, DWORD count, DWORD waitMs) = 0;
 
     void Close() override;
 
     std::atomic<ULONG> NumInputBuffers{32};
 
 protected:
+    // The one place a failed transfer is judged: the Windows error for errno, and every
+    // disconnect-class error (reset, broken pipe, not connected, no device, ...) marks the
+    // device gone, so that no later call waits on it or tries it again.
+    DWORD FailWith(int err);
     void MarkGone() { FGone = true; }
 
 private:

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <memory>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -226,23 +228,32 @@ public:
         return outcome;
     }
 
-    DWORD WriteReport(const BYTE* data, DWORD count) override
+    DWORD WriteReport(const BYTE* data, DWORD count, DWORD waitMs) override
     {
         if (IsGone())
             return ERROR_DEVICE_NOT_CONNECTED;
         // hidraw takes the report ID first, 0 for a device without IDs: Windows' layout.
-        ssize_t sent;
-        do
-            sent = write(FFd.Get(), data, count);
-        while (sent < 0 && errno == EINTR);
-        if (sent < 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            const ssize_t sent = write(FFd.Get(), data, count);
+            if (sent >= 0)
+                return static_cast<DWORD>(sent) == count ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+            if (errno == EINTR)
+                continue;
             if (IsDisconnect(errno)) {
                 MarkGone();
                 return ERROR_DEVICE_NOT_CONNECTED;
             }
-            return ErrorFromErrno(errno);
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return FailWith(errno);
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if (left <= 0)
+                return ERROR_SEM_TIMEOUT;
+            pollfd room{FFd.Get(), POLLOUT, 0};
+            if (poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR)
+                return FailWith(errno);
         }
-        return static_cast<DWORD>(sent) == count ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
     }
 
 private:

@@ -1,5 +1,5 @@
-// File calls on device handles: opening, synchronous writes, and overlapped reads that
-// complete in the reading thread's alertable waits.
+// File calls on device handles: opening, writes, overlapped reads that complete in the
+// reading thread's alertable waits, and the events an overlapped write signals.
 
 #include "BuiltinModules.h"
 #include "DeviceFile.h"
@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <poll.h>
 #include <thread>
 #include <vector>
@@ -35,6 +37,64 @@ struct TPendingRead {
 };
 
 thread_local std::vector<TPendingRead> tPendingReads;
+
+// A synchronous write gives up on a device that takes no report, rather than wait forever.
+constexpr DWORD SyncWriteWaitMs = 1000;
+
+class TEvent final : public THandleObject {
+public:
+    TEvent(bool manualReset, bool signaled) : FManualReset(manualReset), FSignaled(signaled) {}
+
+    void Set()
+    {
+        std::lock_guard lock(FLock);
+        FSignaled = true;
+        FChanged.notify_all();
+    }
+    void Reset()
+    {
+        std::lock_guard lock(FLock);
+        FSignaled = false;
+    }
+    bool Wait(DWORD milliseconds)
+    {
+        std::unique_lock lock(FLock);
+        const auto signaled = [this] { return FSignaled; };
+        if (milliseconds == INFINITE)
+            FChanged.wait(lock, signaled);
+        else if (!FChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), signaled))
+            return false;
+        if (!FManualReset)
+            FSignaled = false;
+        return true;
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    const bool FManualReset;
+    bool FSignaled;
+};
+
+// An overlapped write the device could not take at once. It belongs to the thread that
+// started it and goes on only while that thread waits on its event, as reads go on only in
+// their thread's alertable waits.
+struct TPendingWrite {
+    std::shared_ptr<TDeviceFile> File;
+    HANDLE Handle;
+    std::vector<BYTE> Data;
+    LPOVERLAPPED Overlapped;
+};
+
+thread_local std::vector<TPendingWrite> tPendingWrites;
+
+void FinishWrite(LPOVERLAPPED overlapped, DWORD error, DWORD bytes)
+{
+    overlapped->Internal = StatusFromError(error);
+    overlapped->InternalHigh = error == ERROR_SUCCESS ? bytes : 0;
+    if (const auto event = LookupHandleAs<TEvent>(overlapped->hEvent))
+        event->Set();
+}
 
 void CompleteRead(std::size_t index, DWORD error, DWORD bytes)
 {
@@ -88,16 +148,32 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         *lpNumberOfBytesWritten = 0;
     if (!file->CanWrite())
         return Fail(ERROR_ACCESS_DENIED);
-    // Overlapped writes are not provided: the tool writes synchronously only.
-    if (!lpBuffer || file->IsOverlapped() || lpOverlapped)
+    // An overlapped handle writes with an OVERLAPPED only, a synchronous one without.
+    if (!lpBuffer || file->IsOverlapped() != (lpOverlapped != nullptr))
         return Fail(ERROR_INVALID_PARAMETER);
     if (file->Identity().OutputLength == 0)
         return Fail(ERROR_INVALID_FUNCTION);
     // The HID class driver takes exactly one whole output report.
     if (nNumberOfBytesToWrite != file->Identity().OutputLength)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (const DWORD error = file->WriteReport(static_cast<const BYTE*>(lpBuffer), nNumberOfBytesToWrite))
+    const auto* data = static_cast<const BYTE*>(lpBuffer);
+    if (lpOverlapped) {
+        if (const auto event = LookupHandleAs<TEvent>(lpOverlapped->hEvent))
+            event->Reset();
+        const DWORD error = file->WriteReport(data, nNumberOfBytesToWrite, 0);
+        if (error == ERROR_SEM_TIMEOUT) {
+            lpOverlapped->Internal = StatusPending;
+            lpOverlapped->InternalHigh = 0;
+            tPendingWrites.push_back(
+                {file, hFile, std::vector<BYTE>(data, data + nNumberOfBytesToWrite), lpOverlapped});
+            return Fail(ERROR_IO_PENDING);
+        }
+        FinishWrite(lpOverlapped, error, nNumberOfBytesToWrite);
+        if (error)
+            return Fail(error);
+    } else if (const DWORD error = file->WriteReport(data, nNumberOfBytesToWrite, SyncWriteWaitMs)) {
         return Fail(error);
+    }
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     SetLastError(ERROR_SUCCESS);
@@ -199,8 +275,56 @@ BOOL CancelIo(HANDLE hFile)
         read.Overlapped->InternalHigh = 0;
         return true;
     });
+    std::erase_if(tPendingWrites, [hFile](const TPendingWrite& write) {
+        if (write.Handle != hFile)
+            return false;
+        FinishWrite(write.Overlapped, ERROR_OPERATION_ABORTED, 0);
+        return true;
+    });
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
+{
+    // Named events are not provided.
+    if (lpName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(std::make_shared<TEvent>(bManualReset, bInitialState));
+}
+
+BOOL SetEvent(HANDLE hEvent)
+{
+    const auto event = LookupHandleAs<TEvent>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    event->Set();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    const auto event = LookupHandleAs<TEvent>(hHandle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    const auto pending = std::find_if(tPendingWrites.begin(), tPendingWrites.end(), [hHandle](const TPendingWrite& write) {
+        return write.Overlapped->hEvent == hHandle;
+    });
+    if (pending != tPendingWrites.end()) {
+        const TPendingWrite& write = *pending;
+        const DWORD error = write.File->WriteReport(write.Data.data(), static_cast<DWORD>(write.Data.size()),
+                                                    dwMilliseconds);
+        if (error == ERROR_SEM_TIMEOUT)
+            return WAIT_TIMEOUT;
+        FinishWrite(write.Overlapped, error, static_cast<DWORD>(write.Data.size()));
+        tPendingWrites.erase(pending);
+    }
+    return event->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 const std::vector<TExport>& winapi::posix::Kernel32DllExports()

@@ -28,13 +28,8 @@ static bool MakeDirectories(const std::string& path)
     }
 }
 
-std::optional<std::string> PrepareUnitDirectory(const std::string& path)
+static std::optional<std::string> CheckStatus(const struct stat& st)
 {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT || !MakeDirectories(path) || stat(path.c_str(), &st) != 0)
-            return "cannot create it: " + std::string(std::strerror(errno));
-    }
     if (!S_ISDIR(st.st_mode))
         return "it is not a directory";
     if (st.st_uid != geteuid())
@@ -42,6 +37,24 @@ std::optional<std::string> PrepareUnitDirectory(const std::string& path)
     if (st.st_mode & (S_IWGRP | S_IWOTH))
         return "it is writable by group or others";
     return std::nullopt;
+}
+
+std::optional<std::string> PrepareUnitDirectory(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT || !MakeDirectories(path) || stat(path.c_str(), &st) != 0)
+            return "cannot create it: " + std::string(std::strerror(errno));
+    }
+    return CheckStatus(st);
+}
+
+std::optional<std::string> CheckUnitDirectory(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return std::string("it does not exist");
+    return CheckStatus(st);
 }
 
 bool IsUnitSocketName(const std::string& name)

@@ -14,6 +14,9 @@ std::string UnitDirectoryPath();
 // the reason it must not be used, or nothing when it is fine.
 std::optional<std::string> PrepareUnitDirectory(const std::string& path);
 
+// The same checks without creating anything; "it does not exist" when it is missing.
+std::optional<std::string> CheckUnitDirectory(const std::string& path);
+
 // A placed unit's socket: NAME.sock, not hidden.
 bool IsUnitSocketName(const std::string& name);
 

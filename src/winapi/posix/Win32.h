@@ -151,6 +151,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define OPEN_EXISTING 3u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define WAIT_IO_COMPLETION 0x000000C0u
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
 
 // Messages and libraries.
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
@@ -310,6 +313,9 @@ BOOL ReadFileEx(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPOVE
 DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 BOOL CancelIo(HANDLE hFile);
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
