@@ -27,7 +27,8 @@ wait_for_line() {
 # start_unit NAME ARG...: a uhid unit in the background; output in $LAB_OUT/NAME.out.
 start_unit() {
   local name=$1; shift
-  "$LAB_SIM" --transport uhid "$@" >"$LAB_OUT/$name.out" 2>&1 </dev/null &
+  # Emulation is slow: a step may take seconds where it takes milliseconds on hardware.
+  "$LAB_SIM" --transport uhid --step-timeout 120 "$@" >"$LAB_OUT/$name.out" 2>&1 </dev/null &
   printf -v "UNIT_PID_$name" %s $!
   wait_for 20 grep -q '^placed' "$LAB_OUT/$name.out" ||
     { cat "$LAB_OUT/$name.out" >&2; lab_fail "unit $name was not placed"; }

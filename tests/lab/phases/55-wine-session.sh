@@ -16,7 +16,7 @@ info=$LAB_TMP/RGINFO.INI
 lab_step "Linux tolvane-cli, socket unit"
 units=$LAB_TMP/units
 mkdir -m 700 "$units"
-"$LAB_SIM" --dir "$units" --info-file "$info" --trace "$LAB_OUT/socket.trace" >"$LAB_OUT/socket-unit.out" 2>&1 &
+"$LAB_SIM" --dir "$units" --step-timeout 120 --info-file "$info" --trace "$LAB_OUT/socket.trace" >"$LAB_OUT/socket-unit.out" 2>&1 &
 socket_unit=$!
 wait_for_line 20 "$LAB_OUT/socket-unit.out" '^placed'
 TOLVANE_UNIT_DIR=$units "$cli" --read-info yes --write-serial yes --timeout 240 >"$LAB_OUT/linux.log" 2>"$LAB_OUT/linux.err" ||

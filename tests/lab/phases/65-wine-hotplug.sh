@@ -9,14 +9,18 @@ for delay in 0 2 5 8; do
   log=$LAB_OUT/hotplug-$delay
   answers=(--read-info no --write-serial no)
   [ $delay = 0 ] && answers=(--read-info yes --write-serial yes)
-  wine_run "$cli_exe" "${answers[@]}" --timeout 180 >"$log.log" 2>"$log.err" &
+  # Straight to files, not through a filter that would hold the lines back.
+  "$WINE" "$cli_exe" "${answers[@]}" --timeout 180 </dev/null >"$log.raw" 2>"$log.raw-err" &
   cli=$!
-  wait_for_line 120 "$log.log" 'device change\.$'
+  wait_for_line 120 "$log.raw" 'device change\.'
   sleep $delay  # the scenario: the unit arrives this long after the tool's first scan
   lab_step "placing a unit ${delay} s after the first scan"
   start_unit hot$delay --trace "$log.trace"
   rc=0
   wait $cli || rc=$?
+  tr -d '\r' <"$log.raw" >"$log.log"
+  tr -d '\r' <"$log.raw-err" >"$log.err"
+  rm -f "$log.raw" "$log.raw-err"
   stop_unit hot$delay || true
   if [ $rc -ne 0 ] || ! grep -q 'Connect device' "$log.log" || ! grep -qE '  99 status$' "$log.log"; then
     echo "delay $delay s: tolvane-cli.exe exit $rc; its log:"

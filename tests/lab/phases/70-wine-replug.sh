@@ -16,7 +16,7 @@ expect GSER
 send OK P1       B2       S3\r\n
 quiet 300
 SCRIPT
-start_unit replug --script "$LAB_TMP/replug.script" --step-timeout 120 --trace "$LAB_OUT/replug.trace"
+start_unit replug --script "$LAB_TMP/replug.script" --trace "$LAB_OUT/replug.trace"
 wine_run "$cli_exe" --read-info no --write-serial no --timeout 240 >"$LAB_OUT/replug.log" 2>"$LAB_OUT/replug.err"
 rc=$?
 wait_unit replug 60 || { cat "$LAB_OUT/replug.out"; lab_fail "the unit's script failed"; }
