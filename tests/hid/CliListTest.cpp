@@ -67,7 +67,7 @@ TEST(CliList, BrokenSocketsAreNotListedAndHoldNothing)
     TSimProcess real(units.Path(), {"--name", "e-real"});
     const TRun run = RunList();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Out, "1209:0043\tQuillmark\t" + units.SocketPath("e-real") + "\n");
+    EXPECT_EQ(run.Out, "1209:0043\tQuillmark\t" + units.SocketPath("e-real") + "\tff00:0001 1025/65/0\n");
 }
 
 } // namespace
