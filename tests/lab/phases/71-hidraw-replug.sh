@@ -4,11 +4,13 @@
 . "$LAB_ROOT/tests/lab/lib.sh"
 cli=$LAB_LINUX_BUILD/src/ui/console/tolvane-cli
 sim=$LAB_LINUX_BUILD/src/sim/quillmark-sim
-# Half a second out of the cradle, as a hand would take it, so that the tool sees both changes.
+# Taken out while the tool waits for the GSER answer (after its state line is written, so
+# both logs agree), half a second out of the cradle, as a hand would take it.
 cat >"$LAB_TMP/replug.script" <<'SCRIPT'
 expect VER
 send OK 1.0.05\r\n
 expect GSER
+quiet 300
 unplug
 sleep 500
 plug
