@@ -40,22 +40,20 @@ AnsiString SystemMessage(DWORD error)
 
 } // namespace
 
-void TForm1::SendCommand(const AnsiString& text)
+bool TForm1::SendCommand(const AnsiString& text)
 {
     AnsiString word = text.substr(0, 8);
     for (char& c : word)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
-    if (word != "FILEINFO") {
-        WriteCommandReport(text);
-        return;
-    }
+    if (word != "FILEINFO")
+        return WriteCommandReport(text);
     const AnsiString name = text.size() > 8 ? text.substr(8, 46) : AnsiString();
     if (name.empty()) {
         AddLog("Error : Filename is not specified.", mkOutgoing);
-        return;
+        return false;
     }
-    WriteCommandReport("FINS" + name);
+    return WriteCommandReport("FINS" + name);
 }
 
 bool TForm1::WriteCommandReport(const AnsiString& text)
@@ -76,6 +74,12 @@ bool TForm1::WriteCommandReport(const AnsiString& text)
     const DWORD length = caps.OutputReportByteLength;
     if (length > FReportBuf.size()) {
         Log(rtl::Format("Error : Output report too long, not sent. length:%u", static_cast<unsigned>(length)));
+        return false;
+    }
+    // Nor one that the unit's output report would cut.
+    if (text.size() + 1 > length) {
+        Log(rtl::Format("Error : Command does not fit the output report, not sent. length:%zu report:%u",
+                        text.size(), static_cast<unsigned>(length)));
         return false;
     }
     FHidDevice->OpenDeviceHandle();

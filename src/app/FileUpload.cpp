@@ -14,6 +14,8 @@ constexpr const char* FileDataLogText =
 constexpr std::size_t DataBytesPerPacket = 1016;
 constexpr std::size_t DataOffset = 8;
 constexpr std::size_t ParsedBytes = 1025;
+// Far above any real RGINFO.INI; a unit that streams on is refused rather than followed.
+constexpr std::size_t MaxUploadBytes = 1024 * 1024;
 constexpr std::int32_t StartReply = 4097;
 constexpr std::int32_t DataReply = 4098;
 constexpr std::int32_t EndReply = 4099;
@@ -56,6 +58,11 @@ std::vector<AnsiString> SplitLines(const AnsiString& text)
     return lines;
 }
 
+bool IsLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
 AnsiString Reply(std::int32_t code, bool refused)
 {
     return "UPLR" + TForm1::PackDword(code) + TForm1::PackDword(refused ? 1 : 0);
@@ -75,6 +82,7 @@ void TForm1::HandleUploadResponse()
         FPacketNo = 0;
         FUploadEnded = 0;
         FUploadStream->clear();
+        FOutcome.UploadRefused = false;
         FUploadSize = ResponseDword(packet, 4);
         FUploadTimeStamp = ResponseDword(packet, 8);
         AddLog(rtl::Format("Upload : Started. fileName:%s", PacketText(packet, 12).c_str()), mkIncoming);
@@ -91,9 +99,13 @@ void TForm1::HandleUploadResponse()
             FUploadActive = 0;
             refused = true;
         }
+        const AnsiString bytes = PacketBytes(packet, DataBytesPerPacket);
+        if (!refused && !FitsUpload(bytes.size()))
+            refused = true;
+        FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
         SendCommand(Reply(DataReply, refused));
         if (!refused) {
-            *FUploadStream += PacketBytes(packet, DataBytesPerPacket);
+            *FUploadStream += bytes;
             ++FPacketNo;
         }
     } else if (type == "UPLE") {
@@ -109,33 +121,60 @@ void TForm1::HandleUploadResponse()
             refused = true;
         }
         const std::int32_t count = ResponseDword(packet, 4);
+        const AnsiString bytes = count >= 1 ? PacketBytes(packet, static_cast<std::size_t>(count)) : AnsiString();
+        if (!refused && !FitsUpload(bytes.size()))
+            refused = true;
+        FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
         SendCommand(Reply(EndReply, refused));
-        if (!refused && count >= 1)
-            *FUploadStream += PacketBytes(packet, static_cast<std::size_t>(count));
+        if (!refused)
+            *FUploadStream += bytes;
         Log(FileDataLogText);
     } else if (type == "UPLI") {
         const std::int32_t size = ResponseDword(packet, 4);
         const AnsiString stamp = PacketText(packet, 8);
         if (static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
             Log(rtl::Format("Error : Verify NG. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+            FOutcome.Failure = FOutcome.UploadRefused ? "upload-refused" : "verify-ng";
             FState = stFinished;
             return;
         }
         Log(rtl::Format("Verify : OK. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+        FOutcome.FileVerified = true;
         AddLog("Upload : Done", mkIncoming);
         ParseUploadedFile();
     }
 }
 
+bool TForm1::FitsUpload(std::size_t count)
+{
+    if (FUploadStream->size() + count <= MaxUploadBytes)
+        return true;
+    AddLog(rtl::Format("Error : Upload too large, refused. size:%zu", FUploadStream->size() + count), mkIncoming);
+    FUploadActive = 0;
+    return false;
+}
+
 void TForm1::ParseUploadedFile()
 {
-    const AnsiString head = FUploadStream->substr(0, ParsedBytes);
-    const AnsiString text = head.substr(0, head.find('\0'));
+    const AnsiString& file = *FUploadStream;
+    const AnsiString head = file.substr(0, ParsedBytes);
+    const std::size_t zero = head.find('\0');
+    const AnsiString text = head.substr(0, zero);
+    // A last line that runs on past the limit has lost the end of its value.
+    const bool lastLineCut = zero == AnsiString::npos && file.size() > ParsedBytes && !IsLineBreak(text.back())
+        && !IsLineBreak(file[ParsedBytes]) && file[ParsedBytes] != '\0';
+    const std::vector<AnsiString> lines = SplitLines(text);
     FSerialNo.clear();
     FPcbNo.clear();
     FBatteryNo.clear();
     int hits = 0;
-    for (const AnsiString& line : SplitLines(text)) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const AnsiString& line = lines[i];
+        if (lastLineCut && i + 1 == lines.size()) {
+            if (rtl::Contains(line, "ser") || rtl::Contains(line, "pcb") || rtl::Contains(line, "bat"))
+                Log("Error : Item line cut at byte 1025, ignored.");
+            break;
+        }
         if (rtl::Contains(line, "ser")) {
             FSerialNo = rtl::StringReplaceAll(line, "ser ", "");
             ++hits;

@@ -47,6 +47,9 @@ void TForm1::StartRead()
     FSerialNo.clear();
     FPcbNo.clear();
     FBatteryNo.clear();
+    TSessionOutcome fresh;
+    fresh.Product = FOutcome.Product;
+    FOutcome = fresh;
     ShowIdentity();
     SendCommand("VER");
     FState = stVersionWait;
@@ -57,10 +60,12 @@ void TForm1::HandleVersionResponse()
     if (!TakeResponse())
         return;
     if (!rtl::Contains(FResponse, "OK")) {
+        FOutcome.Failure = "version-ng";
         FState = stFinished;
         return;
     }
     FFirmwareVersion = rtl::StringReplaceAll(FResponse, "OK ", "");
+    FOutcome.VersionRead = true;
     Log(VersionLogText + FFirmwareVersion);
     ShowIdentity();
     FFirmwareType = FFirmwareVersion.size() == 3 ? 1 : FFirmwareVersion.size() == 6 ? 2 : 0;
@@ -79,6 +84,10 @@ void TForm1::HandleSerialInfoResponse()
     FPcbNo = Column(columns, 1, 12);
     FBatteryNo = Column(columns, 14, 25);
     FSerialNo = Column(columns, 27, 38);
+    FOutcome.IdentityRead = true;
+    FOutcome.Pcb = FPcbNo;
+    FOutcome.Bat = FBatteryNo;
+    FOutcome.Ser = FSerialNo;
     ShowIdentity();
     Label1->SetCaption("Read end.");
     if (rtl::Application->MessageBox("Get GSER response.\r\nIs read RGINFO.INI?", ConfirmationCaption, ConfirmFlags)
@@ -103,7 +112,13 @@ void TForm1::StartSerialWrite()
     FPcbNo = PadSerialField(FPcbNo);
     FBatteryNo = PadSerialField(FBatteryNo);
     FSerialNo = PadSerialField(FSerialNo);
-    SendCommand("SSER " + FPcbNo + " " + FBatteryNo + " " + FSerialNo);
+    // Waiting for the answer to a command the unit never got would never end.
+    if (!SendCommand("SSER " + FPcbNo + " " + FBatteryNo + " " + FSerialNo)) {
+        Label1->SetCaption("Serial write failed.");
+        FOutcome.Failure = "serial-write-failed";
+        FState = stFinished;
+        return;
+    }
     FState = stSerialWriteWait;
 }
 
@@ -112,6 +127,7 @@ void TForm1::HandleSerialWriteResponse()
     if (!TakeResponse())
         return;
     if (rtl::Contains(FResponse, "OK")) {
+        FOutcome.SerialWritten = true;
         Label1->SetCaption("Serial write end.");
         FState = stFinished;
     } else if (rtl::Contains(FResponse, "NG")) {

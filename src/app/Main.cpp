@@ -99,12 +99,16 @@ void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);
         Log("Disconnect device.");
+        if (OnSessionEnd)
+            OnSessionEnd(this);
         return;
     }
     FindDevice();
     if (FDeviceReady) {
         Memo1->Clear();
-        Log("Connect device : " + rtl::Cp932FromUtf16(FHidDevice->GetProductText()));
+        FOutcome = {};
+        FOutcome.Product = rtl::Cp932FromUtf16(FHidDevice->GetProductText());
+        Log("Connect device : " + FOutcome.Product);
         FState = stStartRead;
         Timer1->SetEnabled(true);
     } else if (FState == stFinished) {

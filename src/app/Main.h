@@ -97,8 +97,8 @@ public:
     void FindDevice();
     void ReleaseDevice();
 
-    // Command channel.
-    void SendCommand(const AnsiString& text);
+    // Command channel. SendCommand is true when the command was written whole.
+    bool SendCommand(const AnsiString& text);
     bool WriteCommandReport(const AnsiString& text);
     static AnsiString PackDword(std::int32_t value);
     static std::int32_t ResponseDword(const AnsiString& text, std::size_t offset);
@@ -121,8 +121,22 @@ public:
     // menus; none detaches it.
     void SetPeer(TFormPeer* peer);
 
-    // Raised when a finished session gives its unit back; front ends count sessions by it.
+    // Raised when a session gives its unit back: in state 99 when it finished, in the state
+    // it had reached when the unit was taken out. Front ends count and report sessions by it.
     rtl::TNotifyEvent OnSessionEnd;
+
+    // What the current session has achieved, for a front end that reports its result.
+    struct TSessionOutcome {
+        AnsiString Product; // as in the connect line
+        bool VersionRead = false;
+        bool IdentityRead = false; // the serial block was taken
+        AnsiString Pcb, Bat, Ser;  // as the serial block gave them
+        bool FileVerified = false;
+        bool UploadRefused = false; // a packet of the last transfer was refused
+        bool SerialWritten = false; // the unit accepted the serial write
+        const char* Failure = nullptr; // why the read ended without its work done, if it did
+    };
+    TSessionOutcome FOutcome;
 
     // Session fields, in their declared order.
     hid::THidDevice* FHidDevice = nullptr; // lent by HidCtrl1, never owned
@@ -148,6 +162,9 @@ private:
     // True, and the response marked as taken, when one is waiting.
     bool TakeResponse();
     void ShowIdentity();
+    // True when count more bytes keep the upload under its cap; otherwise logs the refusal
+    // and refuses the rest of the transfer.
+    bool FitsUpload(std::size_t count);
     void ParseUploadedFile();
 };
 

@@ -252,7 +252,6 @@ void THidDevice::StartReader()
     // right after the check-out would otherwise reach no read handle and be lost.
     OpenOverlappedHandle(odRead);
     FReader = std::make_unique<THidDeviceReadThread>(this);
-    FReader->SetFreeOnTerminate(false);
     FReader->Resume();
 }
 

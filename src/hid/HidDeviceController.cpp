@@ -3,6 +3,8 @@
 #include "Hid.h"
 #include "SetupApi.h"
 
+#include "rtl/Application.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -22,7 +24,12 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (!controller)
         return DefWindowProcA(window, message, wParam, lParam);
     TMessage notice{message, wParam, lParam, 0};
-    controller->HandleNotifyMessage(notice);
+    // The system calls in here: nothing may leave, and the next broadcast must still rescan.
+    try {
+        controller->HandleNotifyMessage(notice);
+    } catch (...) {
+        rtl::Application->HandleException(std::current_exception());
+    }
     return notice.Result;
 }
 
@@ -134,11 +141,11 @@ void THidDeviceController::CollectPresentDevices(TDeviceList& NewList, std::vect
             continue;
         // The path is zero-terminated within the block, which holds one spare byte at least.
         reinterpret_cast<char*>(block.data())[block.size() * sizeof(std::max_align_t) - 1] = '\0';
-        auto info = std::make_unique<THidPnPInfo>(set, deviceData, detail->DevicePath);
         try {
+            auto info = std::make_unique<THidPnPInfo>(set, deviceData, detail->DevicePath);
             NewList.push_back(std::make_unique<THidDevice>(std::move(info), this));
         } catch (const std::exception&) {
-            // Cannot be opened or identified: not one of ours to list.
+            // Cannot be described, opened or identified: not one of ours to list.
         }
     }
     SetupApi.SetupDiDestroyDeviceInfoList(set);
@@ -219,7 +226,13 @@ bool THidDeviceController::AcquireAt(THidDevice*& Device, std::int32_t Index, bo
         return false;
     Device = candidate;
     Device->FAcquired = true;
-    Device->StartReader();
+    try {
+        Device->StartReader();
+    } catch (...) {
+        // Not lent after all (its reader cannot run): a later device change tries again.
+        ReturnDevice(Device);
+        throw;
+    }
     return true;
 }
 

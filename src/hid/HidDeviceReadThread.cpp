@@ -9,7 +9,7 @@ constexpr DWORD FirstFailurePauseMs = 10;
 constexpr DWORD LongestFailurePauseMs = 1000;
 } // namespace
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : rtl::TThread(true), FOwner(owner)
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* owner) : FOwner(owner)
 {
     HIDP_CAPS caps;
     FOwner->ReadCapabilities(caps);

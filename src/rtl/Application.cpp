@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include <cstdio>
+
 namespace rtl {
 
 namespace {
@@ -17,6 +19,35 @@ void TApplication::Terminate()
 {
     if (FTerminate)
         FTerminate();
+}
+
+AnsiString ExceptionMessage(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+void TApplication::HandleException(std::exception_ptr error) noexcept
+{
+    const char* text = "unknown exception";
+    AnsiString message;
+    try {
+        message = ExceptionMessage(error);
+        text = message.c_str();
+        if (FException) {
+            FException(message);
+            return;
+        }
+    } catch (...) {
+        // Reporting failed too (out of memory, say): fall back to the plainest channel.
+    }
+    std::fprintf(stderr, "exception: %s\n", text);
+    std::fflush(stderr);
 }
 
 } // namespace rtl

@@ -2,6 +2,7 @@
 
 #include "AnsiString.h"
 
+#include <exception>
 #include <functional>
 
 #ifdef _WIN32
@@ -29,10 +30,21 @@ public:
     void Terminate();
     void SetTerminateHook(std::function<void()> hook) { FTerminate = std::move(hook); }
 
+    // The standard handling of an exception that leaves an event, on the main thread: the
+    // front end's hook reports it and the loop carries on. Without a hook, or when the hook
+    // itself fails, the report goes to standard error. Never throws.
+    using TExceptionHook = std::function<void(const AnsiString& message)>;
+    void HandleException(std::exception_ptr error) noexcept;
+    void SetExceptionHook(TExceptionHook hook) { FException = std::move(hook); }
+
 private:
     TMessageBoxHook FMessageBox;
     std::function<void()> FTerminate;
+    TExceptionHook FException;
 };
+
+// The text of an exception: its what() for a standard one.
+AnsiString ExceptionMessage(std::exception_ptr error);
 
 extern TApplication* Application;
 

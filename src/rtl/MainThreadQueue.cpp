@@ -1,5 +1,7 @@
 #include "MainThreadQueue.h"
 
+#include "Application.h"
+
 namespace rtl {
 
 TMainThreadQueue& TMainThreadQueue::Instance()
@@ -49,7 +51,12 @@ std::size_t TMainThreadQueue::ProcessPending()
             routine = std::move(FRoutines.front());
             FRoutines.pop_front();
         }
-        routine();
+        // One failing routine must not take the loop, or the routines after it, down.
+        try {
+            routine();
+        } catch (...) {
+            Application->HandleException(std::current_exception());
+        }
         ++ran;
     }
 }

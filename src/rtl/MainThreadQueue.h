@@ -27,7 +27,7 @@ public:
     void Post(TRoutine routine);
 
     // Main thread only: runs queued routines in order until the queue is empty. Returns how
-    // many ran.
+    // many ran. An exception leaving a routine goes to the application's standard handling.
     std::size_t ProcessPending();
 
     // Blocks until something is queued or the time has passed; true when work is waiting.

@@ -26,28 +26,18 @@ struct TSynchronizer {
 
 TSynchronizer& Synchronizer()
 {
-    // Never destroyed: a thread freeing itself may still finish after the statics go.
+    // Never destroyed: a reader may still finish while the program's statics are torn down.
     static TSynchronizer* synchronizer = new TSynchronizer;
     return *synchronizer;
 }
 
 } // namespace
 
-TThread::TThread(bool createSuspended)
-{
-    if (!createSuspended)
-        Resume();
-}
-
 TThread::~TThread()
 {
     if (FThread.joinable()) {
-        if (FThread.get_id() == std::this_thread::get_id()) {
-            FThread.detach(); // freeing itself as it ends
-        } else {
-            Terminate();
-            WaitFor();
-        }
+        Terminate();
+        WaitFor();
     }
 }
 
@@ -55,8 +45,10 @@ void TThread::Resume()
 {
     if (FStarted)
         return;
-    FStarted = true;
+    // Started only once the thread exists: a thread that could not be created is never
+    // waited for.
     FThread = std::thread([this] { Run(); });
+    FStarted = true;
 }
 
 void TThread::Run()
@@ -64,17 +56,18 @@ void TThread::Run()
     try {
         Execute();
     } catch (...) {
-        FFatalException = std::current_exception();
+        // Nobody on this thread can report it; the main thread does, and carries on.
+        try {
+            TMainThreadQueue::Instance().Post([error = std::current_exception()] { std::rethrow_exception(error); });
+        } catch (...) {
+        }
     }
-    const bool freeSelf = FFreeOnTerminate;
     {
         auto& sync = Synchronizer();
         std::lock_guard lock(sync.Lock);
         FFinished = true;
     }
     Synchronizer().Changed.notify_all();
-    if (freeSelf)
-        delete this;
 }
 
 void TThread::WaitFor()

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <exception>
 #include <functional>
-#include <memory>
 #include <thread>
 
 namespace rtl {
@@ -12,12 +10,15 @@ namespace rtl {
 // stop with Terminate. Synchronize hands a routine to the main thread and blocks until it has
 // run there; WaitFor, on the main thread, keeps running such hand-overs while it waits, so a
 // stop can never deadlock against a thread blocked in one.
+//
+// The owner stops the thread (Terminate, WaitFor) before destroying it: Execute belongs to the
+// derived object, which is already gone when this base's destructor runs.
 class TThread {
 public:
-    explicit TThread(bool createSuspended);
+    TThread() = default;
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
-    // Asks the thread to stop and waits for it, if it was started.
+    // A last resort for an owner that did not stop the thread: asks it to stop and waits.
     virtual ~TThread();
 
     void Resume();
@@ -25,21 +26,16 @@ public:
     bool Terminated() const { return FTerminated; }
     bool Finished() const { return FFinished; }
 
-    // When set before the thread ends, the thread deletes its own object as it ends.
-    void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
-    bool FreeOnTerminate() const { return FFreeOnTerminate; }
-
     // Main thread: waits for the end, serving hand-overs meanwhile.
     void WaitFor();
-
-    // The error that ended Execute, if any.
-    std::exception_ptr FatalException() const { return FFatalException; }
 
     // Runs every hand-over waiting for the main thread; true when one ran. The main loop
     // does this through the main-thread queue; WaitFor does it directly.
     static bool CheckSynchronize();
 
 protected:
+    // An exception that leaves it ends the thread and is reported on the main thread, through
+    // the application's standard handling.
     virtual void Execute() = 0;
 
     // Thread side: runs routine on the main thread and waits for it. An error thrown by the
@@ -52,9 +48,7 @@ private:
     std::thread FThread;
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
-    std::atomic<bool> FFreeOnTerminate{false};
     bool FStarted = false;
-    std::exception_ptr FFatalException;
 };
 
 } // namespace rtl

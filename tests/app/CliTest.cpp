@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace apptest;
 using ::testing::ElementsAre;
@@ -145,7 +147,7 @@ TEST_F(Cli, DefaultUnitRunsTheWholeExchangeWithExactReports)
                             "identity:  FW : 1.0.05 | SER : QM0000012345", "status: Read end.",
                             "confirm: Get GSER response. Is read RGINFO.INI? -> OK",
                             "identity:  FW : 1.0.05 | SER : QM0000012345", "confirm: Is a Serial write in? -> OK",
-                            "status: Serial write end."));
+                            "status: Serial write end.", "result: ok"));
 }
 
 TEST_F(Cli, EveryDataPacketIsAnsweredAndTheFileNumbersAreWrittenFilled)
@@ -164,7 +166,7 @@ TEST_F(Cli, EveryDataPacketIsAnsweredAndTheFileNumbersAreWrittenFilled)
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::string& event) {
         return event.rfind("  Verify : OK. fileSize:2500 timeStamp:", 0) == 0;
     }));
-    EXPECT_EQ(Lines(FErr).back(), "status: Serial write end.");
+    EXPECT_EQ(Lines(FErr).back(), "result: ok");
 }
 
 TEST_F(Cli, ScriptedUnitRefusingGserOnceAndSserOnceIsWaitedFor)
@@ -193,7 +195,8 @@ quiet 100
     EXPECT_EQ(Count(err, "identity:  FW : 1.0.05 | SER : SER1"), 1u);
     EXPECT_EQ(Count(err, "identity:  FW : 1.0.05 | SER : SERF"), 1u);
     EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> OK"), 1u);
-    EXPECT_EQ(err.back(), "status: Serial write end.");
+    EXPECT_EQ(err[err.size() - 2], "status: Serial write end.");
+    EXPECT_EQ(err.back(), "result: ok");
 }
 
 TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
@@ -203,14 +206,16 @@ TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
            WriteFile("size.script",
                      "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\n"
                      "expect UPLS RGINFO.INI\nupload info.ini size=999 stamp=T 1\nquiet 200\n")});
-    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 4) << FErr;
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
     const auto messages = Messages();
     EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "99"));
     const auto events = Events(messages);
     EXPECT_EQ(events.back(), "  Error : Verify NG. fileSize:999 timeStamp:T 1");
     EXPECT_EQ(Count(events, "<<Upload : Done"), 0u);
-    EXPECT_EQ(Lines(FErr).back(), "confirm: Get GSER response. Is read RGINFO.INI? -> OK");
+    const auto err = Lines(FErr);
+    EXPECT_EQ(err[err.size() - 2], "confirm: Get GSER response. Is read RGINFO.INI? -> OK");
+    EXPECT_EQ(err.back(), "result: failed verify-ng");
 }
 
 TEST_F(Cli, RefusedPacketsAreAnsweredSecondEndIsIgnoredAndAnEmptyFileReadsAgain)
@@ -233,7 +238,8 @@ expect VER
 send NG\r\n
 quiet 100
 )")});
-    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 0) << FErr;
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 4) << FErr;
+    EXPECT_EQ(Lines(FErr).back(), "result: failed version-ng");
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
     const auto messages = Messages();
     EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "2", "3", "99"));
@@ -257,6 +263,7 @@ TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
     EXPECT_EQ(Count(messages, "  Connect device : Quillmark"), 100u);
     EXPECT_EQ(Count(messages, "  99 status"), 100u);
     EXPECT_EQ(Count(Lines(FErr), "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 100u);
+    EXPECT_EQ(Count(Lines(FErr), "result: ok"), 100u);
 }
 
 TEST_F(Cli, MalformedOptionsAreUsageErrors)
@@ -289,6 +296,176 @@ TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
     ASSERT_TRUE(cli.WaitForOutput(">>VER"));
     cli.Signal(SIGTERM);
     EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
+    EXPECT_EQ(Lines(cli.Stderr()).back(), "result: failed interrupted");
+}
+
+TEST_F(Cli, SerialWriteThatDoesNotFitTheOutputReportIsNeverSentAndFails)
+{
+    const std::string longSer = "ser " + std::string(60, '9') + "\r\npcb P\r\nbat B\r\n";
+    const struct {
+        const char* Behaviour;
+        std::vector<std::string> Unit;
+        std::string Command;
+        std::string Refusal;
+    } cases[] = {
+        {"output report shorter than the command",
+         {"--out-length", "40"},
+         "SSER P2301A000417 B2210C000388 QM0000012345",
+         "  Error : Command does not fit the output report, not sent. length:43 report:40"},
+        {"file values longer than their fields",
+         {"--info-file", WriteFile("long.ini", longSer)},
+         "SSER P00000000000 B00000000000 " + std::string(60, '9'),
+         "  Error : Command does not fit the output report, not sent. length:91 report:65"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        std::vector<std::string> unit = c.Unit;
+        unit.insert(unit.end(), {"--trace", FTrace});
+        Place(unit);
+        EXPECT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}), 4) << FErr;
+        FSim.reset();
+        for (const std::string& report : TraceReports(FTrace, '>'))
+            EXPECT_NE(Bytes(report).substr(1, 4), "SSER");
+        const auto messages = Messages();
+        EXPECT_EQ(StateLines(messages).back(), "99");
+        const auto events = Events(messages);
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events[events.size() - 2], ">>" + c.Command);
+        EXPECT_EQ(events.back(), c.Refusal);
+        const auto err = Lines(FErr);
+        EXPECT_EQ(Count(err, "status: Serial write end."), 0u);
+        ASSERT_GE(err.size(), 2u);
+        EXPECT_EQ(err[err.size() - 2], "status: Serial write failed.");
+        EXPECT_EQ(err.back(), "result: failed serial-write-failed");
+        std::remove(FTrace.c_str());
+    }
+}
+
+TEST_F(Cli, EverySessionEndsWithOneResultLineAndAFailedOrWaitingOneExitsWith4)
+{
+    const std::string refusedUpload = R"(expect VER
+send OK 1.0.05\r\n
+expect GSER
+send OK P\r\n
+expect UPLS RGINFO.INI
+send UPLS\0\0\0\0\0\0\0\0a.ini
+expect UPLR\x01\x10
+send UPLD\x01\0\0\0data
+expect UPLR\x02\x10\0\0\x01
+send UPLI\x04\0\0\0
+quiet 100
+)";
+    const struct {
+        const char* Behaviour;
+        std::vector<std::string> Unit;
+        std::vector<std::string> Cli;
+        int Exit;
+        std::vector<std::string> Results;
+    } cases[] = {
+        {"version answered NG",
+         {"--script", WriteFile("ng.script", "expect VER\nsend NG\\r\\n\nquiet 100\n")},
+         {},
+         4,
+         {"result: failed version-ng"}},
+        {"refused upload", {"--script", WriteFile("refused.script", refusedUpload)}, {"--read-info", "yes"}, 4,
+         {"result: failed upload-refused"}},
+        {"serial write asked for without the file", {}, {"--write-serial", "yes"}, 4,
+         {"result: failed serial-not-written"}},
+        {"serial write answered NG, waiting at the time-out",
+         {"--sser-reply", "NG"},
+         {"--read-info", "yes", "--write-serial", "yes", "--timeout", "3"},
+         4,
+         {"result: failed timeout"}},
+        {"unit taken out, then the time-out",
+         {"--script", WriteFile("out.script", "expect VER\nunplug\nsleep 3000\n")},
+         {"--timeout", "2"},
+         4,
+         {"result: failed unit-removed"}},
+        {"an ok session, then the time-out", {}, {"--sessions", "2", "--timeout", "1"}, 3, {"result: ok"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Place(c.Unit);
+        EXPECT_EQ(Run(c.Cli), c.Exit) << FErr;
+        FSim.reset();
+        std::vector<std::string> results;
+        for (const std::string& line : Lines(FErr))
+            if (line.rfind("result: ", 0) == 0)
+                results.push_back(line);
+        EXPECT_EQ(results, c.Results);
+    }
+}
+
+TEST_F(Cli, RecordGetsOneJsonLinePerSessionAfterItsLastWholeLine)
+{
+    const std::string record = FUnits.Path() + "/record.jsonl";
+    // What a power cut in the middle of a write leaves.
+    std::ofstream(record, std::ios::binary) << "{\"earlier\":1}\n{\"time\":\"2026-";
+    Place({"--product", "Q\"uill\\mark\x01"});
+    ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes", "--record", record}), 0) << FErr;
+    FSim.reset();
+    Place({"--script", WriteFile("ng.script", "expect VER\nsend NG\\r\\n\nquiet 100\n")});
+    ASSERT_EQ(Run({"--record", record}), 4) << FErr;
+
+    std::ifstream in(record, std::ios::binary);
+    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(contents.empty());
+    EXPECT_EQ(contents.back(), '\n');
+    const auto lines = Lines(contents);
+    ASSERT_EQ(lines.size(), 3u) << contents;
+    EXPECT_EQ(lines[0], "{\"earlier\":1}");
+    const std::regex time(R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z",)");
+    std::smatch stamp;
+    ASSERT_TRUE(std::regex_search(lines[1], stamp, time, std::regex_constants::match_continuous)) << lines[1];
+    EXPECT_EQ(stamp.suffix().str(),
+              R"("product":"Q\"uill\\mark\u0001","firmware":"1.0.05","firmwareType":2,"pcb":"P2301A000417",)"
+              R"("bat":"B2210C000388","ser":"QM0000012345","fileVerified":true,"serialWritten":true,)"
+              R"("result":"ok","reason":null})");
+    ASSERT_TRUE(std::regex_search(lines[2], stamp, time, std::regex_constants::match_continuous)) << lines[2];
+    EXPECT_EQ(stamp.suffix().str(),
+              R"("product":"Quillmark","firmware":null,"firmwareType":null,"pcb":null,"bat":null,"ser":null,)"
+              R"("fileVerified":false,"serialWritten":false,"result":"failed","reason":"version-ng"})");
+}
+
+TEST_F(Cli, RecordThatCannotBeOpenedOrWrittenFailsTheRun)
+{
+    const struct {
+        std::string Record;
+        int Exit;
+        std::string Said;
+    } cases[] = {
+        {FUnits.Path() + "/missing/record.jsonl", 2, "tolvane-cli: cannot open the record "},
+        {"/dev/full", 4, "tolvane-cli: cannot write the record: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Record);
+        Place({});
+        EXPECT_EQ(Run({"--record", c.Record}), c.Exit) << FErr;
+        FSim.reset();
+        EXPECT_NE(FErr.find(c.Said), std::string::npos) << FErr;
+    }
+}
+
+TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
+{
+    Place({"--product", "Quill\rmark\x1b]0;x\x07!", "--script",
+           WriteFile("forge.script", "expect VER\nsend OK 1.0\\nstatus: Serial write end.\\x1b[2J\\\\\\x7f\\r\\n\n"
+                                     "expect GSER\nsend OK P1\\r\\n\nquiet 100\n")});
+    ASSERT_EQ(Run({}), 0) << FErr;
+    for (const std::string* stream : {&FOut, &FErr})
+        for (const char c : *stream)
+            EXPECT_TRUE(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) << static_cast<int>(c);
+    const auto err = Lines(FErr);
+    for (const std::string& line : err) {
+        const bool known = line.rfind("status: ", 0) == 0 || line.rfind("identity: ", 0) == 0
+            || line.rfind("confirm: ", 0) == 0 || line.rfind("result: ", 0) == 0;
+        EXPECT_TRUE(known) << line;
+    }
+    EXPECT_EQ(Count(err, "status: Serial write end."), 0u);
+    EXPECT_EQ(Count(err, R"(identity:  FW : 1.0\x0Astatus: Serial write end.\x1B[2J\\\x7F | SER : )"), 2u);
+    EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 1u);
+    const auto messages = Messages();
+    EXPECT_EQ(messages.at(1), R"(  Connect device : Quill\x0Dmark\x1B]0;x\x07!)");
 }
 
 TEST_F(Cli, TimeoutAndSignalsAreHonouredBesideBrokenSocketsAndARealUnitIsServed)

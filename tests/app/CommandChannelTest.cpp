@@ -98,20 +98,31 @@ TEST_F(CommandChannel, LogLinesCarryMarkerAndTextWithoutTrailingControlBytes)
     EXPECT_EQ(FForm->Memo1->Lines().back().substr(0, 9), now.substr(0, 9));
 }
 
-TEST_F(CommandChannel, CommandsFillTheOutputReportAndLongerOnesAreCutOrRefused)
+TEST_F(CommandChannel, CommandsFillTheOutputReportAndOnesThatDoNotFitAreNeverCut)
 {
     const std::string trace = FUnits.Path() + "/trace";
     Place({"--out-length", "8", "--trace", trace, "--script",
-           WriteFile("cut.script", "expect VER\nexpect 1234567\nexpect 1234567\nquiet 200\n")});
+           WriteFile("fit.script", "expect VER\nexpect 1234567\nquiet 200\n")});
     ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
-    FForm->SendCommand("1234567");
-    FForm->SendCommand("12345678");
-    FForm->SendCommand(std::string(2049, 'L'));
+    const struct {
+        std::string Command;
+        bool Sent;
+        std::vector<std::string> Logged;
+    } cases[] = {
+        {"1234567", true, {">>1234567"}},
+        {"12345678", false,
+         {">>12345678", "  Error : Command does not fit the output report, not sent. length:8 report:8"}},
+        {std::string(2049, 'L'), false,
+         {">>" + std::string(2049, 'L'), "  Error : Command too long, not sent. length:2049"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Command.size());
+        const std::size_t before = Messages().size();
+        EXPECT_EQ(FForm->SendCommand(c.Command), c.Sent);
+        EXPECT_EQ(MessagesSince(before), c.Logged);
+    }
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
-    EXPECT_THAT(TraceReports(trace, '>'), ElementsAre("0056455200000000", "0031323334353637", "0031323334353637"));
-    const auto messages = Messages();
-    EXPECT_EQ(messages.back(), "  Error : Command too long, not sent. length:2049");
-    EXPECT_EQ(messages[messages.size() - 2], ">>" + std::string(2049, 'L'));
+    EXPECT_THAT(TraceReports(trace, '>'), ElementsAre("0056455200000000", "0031323334353637"));
 }
 
 TEST_F(CommandChannel, OutputReportsUpTo2049BytesAreWrittenAndLongerOnesRefused)

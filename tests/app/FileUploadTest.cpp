@@ -2,6 +2,8 @@
 
 #include "SessionFixture.h"
 
+#include <algorithm>
+
 using namespace apptest;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -141,6 +143,35 @@ TEST_F(FileUpload, EndCountOfZeroOrWithTopBitAppendsNothingAndSuchASizeNeverVeri
     EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW :", "SER :"));
 }
 
+TEST_F(FileUpload, UploadPastOneMebibyteIsRefusedAndNothingIsAppendedPastTheCap)
+{
+    const std::size_t full = 1032 * 1016; // the most whole data packets under 1 MiB
+    const struct {
+        const char* Behaviour;
+        std::string Packet;
+        std::vector<std::string> Logged;
+        std::string Reply;
+    } cases[] = {
+        {"data packet", Padded(Data(1032, Chunk)), {"<<Error : Upload too large, refused. size:1049528", Sent},
+         Reply(4098, 1)},
+        {"end packet", Padded(End(600, std::string(600, 'E'))),
+         {"<<Error : Upload too large, refused. size:1049112", Sent, FileData}, Reply(4099, 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Begin(app::stUploadWait);
+        Answer(Padded(Start(0, 0, "a.ini")));
+        // As if 1032 data packets had come.
+        FForm->FUploadStream->assign(full, 'A');
+        FForm->FPacketNo = 1032;
+        Expect({{c.Packet, c.Logged, c.Reply},
+                {Padded(Info(1049600, "t")), {"  Error : Verify NG. fileSize:1049600 timeStamp:t"}, ""}});
+        EXPECT_EQ(FForm->FUploadStream->size(), full);
+        ASSERT_NE(FForm->FOutcome.Failure, nullptr);
+        EXPECT_STREQ(FForm->FOutcome.Failure, "upload-refused");
+    }
+}
+
 TEST_F(FileUpload, UnknownPacketTypesAreDroppedSilently)
 {
     Expect({{Padded("UPLX"), {}, ""}, {Padded("uplS"), {}, ""}, {"UPL", {}, ""}});
@@ -192,6 +223,7 @@ TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
         const char* Behaviour;
         std::string File, Ser, Pcb, Bat;
         bool Complete;
+        bool Cut = false;
     } cases[] = {
         {"any order, other lines around", "[x]\r\nbat B1\nfw 1\rpcb P1\r\n\r\nser S1\r\nser S2\r\nbat B2\r\n", "S1",
          "P1", "B1", true},
@@ -199,8 +231,10 @@ TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
         {"user counts as ser; last line without break", "pcb P\nuser admin\nbat B", "uadmin", "P", "B", true},
         {"only the key and one space go", "ser  S1  \npcb pcb P\nbat B\n", " S1  ", "P", "B", true},
         {"a zero byte ends the text", head + std::string("\0ser S\n", 7), "", "P", "B", false},
-        {"byte 1025 is the last looked at", head + std::string(1009, '.') + "\nser S\n", "ser", "P", "B", true},
-        {"bytes after 1025 are not", head + std::string(1010, '.') + "\nser S\n", "", "P", "B", false},
+        {"a line ending at byte 1025 is whole", head + std::string(1007, '.') + "\nser S\n", "S", "P", "B", true},
+        {"a line cut at byte 1025 is no value", head + std::string(1009, '.') + "\nser S\n", "", "P", "B", false,
+         true},
+        {"bytes after 1025 are not looked at", head + std::string(1010, '.') + "\nser S\n", "", "P", "B", false},
         {"exactly one data packet", "ser S\npcb P\nbat B\n" + std::string(998, '.'), "S", "P", "B", true},
     };
     for (const auto& c : cases) {
@@ -209,7 +243,11 @@ TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
         FForm->FFirmwareType = 1;
         FForm->FFirmwareVersion = "1.0";
         FForm->Label1->SetCaption("Reading data.");
+        const std::size_t before = Messages().size();
         Upload(c.File);
+        const auto logged = MessagesSince(before);
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), "  Error : Item line cut at byte 1025, ignored."),
+                  c.Cut ? 1 : 0);
         EXPECT_TRUE(Logged("  Verify : OK. fileSize:" + std::to_string(c.File.size()) + " timeStamp:t"));
         EXPECT_EQ(FForm->FSerialNo, c.Ser);
         EXPECT_EQ(FForm->FPcbNo, c.Pcb);

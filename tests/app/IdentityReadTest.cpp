@@ -142,7 +142,7 @@ TEST_F(IdentityRead, SerialFieldsAreFilledWithZerosToTwelveAndNeverCut)
         EXPECT_EQ(app::PadSerialField(value), padded) << value;
 }
 
-TEST_F(IdentityRead, SerialWriteSendsPcbBatSerialFilledAndTypeOneUnitsAreNeverWritten)
+TEST_F(IdentityRead, SerialWriteFramesPcbBatSerialFilledFailsWhenNotSentAndSkipsTypeOneUnits)
 {
     FForm->FState = app::stUploadWait;
     FForm->FFirmwareType = 2;
@@ -154,8 +154,12 @@ TEST_F(IdentityRead, SerialWriteSendsPcbBatSerialFilledAndTypeOneUnitsAreNeverWr
     EXPECT_EQ(Framed(command.size() + 1), command + '\0');
     EXPECT_EQ(Messages().back(), ">>" + command);
     EXPECT_EQ(FForm->FSerialNo, "S 1 00000000");
-    EXPECT_EQ(FForm->FState, app::stSerialWriteWait);
     EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW :", "SER :"));
+    // No unit is held, so nothing went out: no answer is awaited.
+    EXPECT_EQ(FForm->FState, app::stFinished);
+    EXPECT_EQ(FForm->Label1->Caption(), "Serial write failed.");
+    ASSERT_NE(FForm->FOutcome.Failure, nullptr);
+    EXPECT_STREQ(FForm->FOutcome.Failure, "serial-write-failed");
 
     FForm->FState = app::stUploadWait;
     FForm->FFirmwareType = 1;

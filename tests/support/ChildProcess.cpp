@@ -40,7 +40,16 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     for (std::string& arg : all)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    // A child starts with no signal blocked, whatever this process (tolvane-cli's loop run
+    // in a test, say) has blocked for itself.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    const int spawned = posix_spawn(&FPid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);

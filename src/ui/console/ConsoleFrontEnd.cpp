@@ -1,6 +1,8 @@
 #include "ConsoleFrontEnd.h"
 
 #include "ConsoleLoop.h"
+#include "ConsoleText.h"
+#include "SessionReport.h"
 
 #include "hid/Hid.h"
 #include "rtl/Application.h"
@@ -72,9 +74,10 @@ void WatchSignals()
 }
 #endif
 
+// One terminal line, whatever a unit put into the text.
 std::string OneLine(const rtl::AnsiString& text)
 {
-    return rtl::Utf8FromCp932(rtl::StringReplaceAll(text, "\r\n", " "));
+    return EscapeControls(rtl::Utf8FromCp932(text));
 }
 
 class TConsolePeers : public app::TFormPeer {
@@ -101,7 +104,7 @@ public:
     void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override
     {
         if (&memo == FForm.Memo1.get())
-            FOut << rtl::Utf8FromCp932(line) << std::endl;
+            FOut << OneLine(line) << std::endl;
     }
 
     void LinesChanged(rtl::TMemo& memo) override
@@ -126,7 +129,8 @@ private:
         if (caption != app::ConfirmationCaption)
             return rtl::IdOk;
         const bool yes = rtl::Contains(text, "RGINFO.INI") ? FOptions.ReadInfo : FOptions.WriteSerial;
-        FErr << "confirm: " << OneLine(text) << " -> " << (yes ? "OK" : "Cancel") << std::endl;
+        FErr << "confirm: " << OneLine(rtl::StringReplaceAll(text, "\r\n", " ")) << " -> " << (yes ? "OK" : "Cancel")
+             << std::endl;
         return yes ? rtl::IdOk : rtl::IdCancel;
     }
 
@@ -137,16 +141,18 @@ private:
     Clock::time_point FNextTick = Clock::now();
 };
 
-class TSessionCounter {
-public:
-    void SessionEnded(rtl::TObject*) { ++FCount; }
-    int FCount = 0;
-};
-
 } // namespace
 
 int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err)
 {
+    TRecordFile record;
+    if (!options.Record.empty()) {
+        std::string error;
+        if (!record.Open(options.Record, error)) {
+            err << "tolvane-cli: cannot open the record " << options.Record << ": " << error << std::endl;
+            return ExitUsage;
+        }
+    }
     WatchSignals();
     TConsoleLoop loop;
     bool closed = false;
@@ -154,12 +160,16 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
 
     app::TForm1 form;
     TConsolePeers peers(form, options, out, err);
-    TSessionCounter counter;
-    form.OnSessionEnd = rtl::TNotifyEvent::Of<&TSessionCounter::SessionEnded>(&counter);
+    TSessionReporter reporter(form, options, err, options.Record.empty() ? nullptr : &record);
+    form.OnSessionEnd = rtl::TNotifyEvent::Of<&TSessionReporter::SessionEnded>(&reporter);
     if (!hid::HidBound()) {
         err << "tolvane-cli: the HID libraries (HID.dll, SetupApi.dll) cannot be loaded" << std::endl;
         return ExitNoHid;
     }
+    rtl::Application->SetExceptionHook([&](const rtl::AnsiString& message) {
+        err << "tolvane-cli: exception: " << OneLine(message) << std::endl;
+        form.Log("Exception : " + message);
+    });
 
     const auto started = Clock::now();
     int exitCode = ExitDone;
@@ -168,7 +178,7 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
             exitCode = ExitInterrupted;
             break;
         }
-        if (closed || (options.Sessions > 0 && counter.FCount >= options.Sessions))
+        if (closed || (options.Sessions > 0 && reporter.FinishedSessions() >= options.Sessions))
             break;
         auto wake = Clock::now() + std::chrono::milliseconds(100);
         if (form.Timer1->Running())
@@ -177,6 +187,7 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
             const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
             if (Clock::now() >= end) {
                 err << "tolvane-cli: timed out" << std::endl;
+                reporter.RunEnded(TSessionEnding::TimedOut);
                 exitCode = ExitTimeout;
                 break;
             }
@@ -186,11 +197,20 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
         loop.WaitAndDispatch(std::max(wait, std::chrono::milliseconds(0)));
         if (form.Timer1->Running() && Clock::now() >= peers.NextTick()) {
             peers.TimerChanged(*form.Timer1);
-            form.Timer1->Tick();
+            try {
+                form.Timer1->Tick();
+            } catch (...) {
+                rtl::Application->HandleException(std::current_exception());
+            }
         }
     }
+    if (exitCode == ExitInterrupted)
+        reporter.RunEnded(TSessionEnding::Interrupted);
+    else if (reporter.AnyFailed())
+        exitCode = ExitFailed;
     // Give the unit back before the window goes, so its reader stops in an orderly way.
     form.HidCtrl1->ReturnDevice(form.FHidDevice);
+    rtl::Application->SetExceptionHook(nullptr);
     rtl::Application->SetTerminateHook(nullptr);
     return exitCode;
 }

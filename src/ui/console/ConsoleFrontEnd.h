@@ -5,6 +5,7 @@
 #include <chrono>
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace console {
 
@@ -13,12 +14,13 @@ struct TSessionOptions {
     bool WriteSerial = false; // answer to "Is a Serial write in?"
     int Sessions = 1;         // 0: until interrupted
     std::optional<std::chrono::duration<double>> Timeout;
+    std::string Record; // the --record file; empty: none
 };
 
-enum : int { ExitDone = 0, ExitNoHid = 1, ExitUsage = 2, ExitTimeout = 3, ExitInterrupted = 130 };
+enum : int { ExitDone = 0, ExitNoHid = 1, ExitUsage = 2, ExitTimeout = 3, ExitFailed = 4, ExitInterrupted = 130 };
 
 // Runs TForm1 exactly as the window does, without a window: the activity log goes to out as
-// it is written, status, identity and confirmation lines to err. Returns the exit code.
+// it is written, status, identity, confirmation and result lines to err. Returns the exit code.
 int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace console

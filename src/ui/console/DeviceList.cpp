@@ -1,6 +1,7 @@
 #include "DeviceList.h"
 
 #include "ConsoleLoop.h"
+#include "ConsoleText.h"
 
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
@@ -65,9 +66,10 @@ int ListDevices(std::ostream& out, std::ostream& err)
         HIDP_CAPS caps;
         device->ReadCapabilities(caps);
         out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
-            << rtl::Utf8FromUtf16(device->GetProductText()) << '\t' << device->FDeviceInfo->FInterfacePath << '\t'
-            << Hex4(caps.UsagePage) << ':' << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/'
-            << caps.OutputReportByteLength << '/' << caps.FeatureReportByteLength << '\n';
+            << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
+            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
+            << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
+            << caps.FeatureReportByteLength << '\n';
     }
     return 0;
 }

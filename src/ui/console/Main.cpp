@@ -11,22 +11,39 @@ namespace {
 
 constexpr const char* Usage =
     "usage: tolvane-cli [--read-info yes|no] [--write-serial yes|no] [--sessions N] [--timeout SECONDS]\n"
+    "                   [--record FILE]\n"
     "       tolvane-cli --list | --help | --version\n"
     "\n"
     "Runs the tool's session with each Quillmark unit set in the cradle, without a window.\n"
-    "The activity log goes to standard output; 'status:', 'identity:' and 'confirm:' lines\n"
-    "to standard error.\n"
+    "The activity log goes to standard output; 'status:', 'identity:', 'confirm:' and\n"
+    "'result:' lines to standard error. Every line is one line: control characters from a\n"
+    "unit are shown escaped (\\x1B), and a backslash as \\\\.\n"
     "\n"
     "  --read-info yes|no      answer to \"Is read RGINFO.INI?\" (default no)\n"
     "  --write-serial yes|no   answer to \"Is a Serial write in?\" (default no)\n"
     "  --sessions N            end after N finished sessions (default 1; 0: until interrupted)\n"
-    "  --timeout SECONDS       give up after this long, with exit code 3 (fractions allowed)\n"
+    "  --timeout SECONDS       give up after this long (fractions allowed)\n"
+    "  --record FILE           append one JSON line per session to FILE, on disk before the\n"
+    "                          next session starts\n"
     "  --list                  list the HID devices the tool sees: vendor:product, product, path,\n"
     "                          usage page:usage and input/output/feature report lengths\n"
     "  --help                  show this text\n"
     "  --version               show the program's version\n"
     "\n"
-    "Exit codes: 0 done, 1 the HID libraries cannot be loaded, 2 usage error, 3 time-out,\n"
+    "Each session ends with 'result: ok' or 'result: failed REASON'. It is ok when it reached\n"
+    "its end having read the identity, with --read-info yes verified the file, and with\n"
+    "--write-serial yes had the serial write accepted. Reasons: version-ng, verify-ng,\n"
+    "upload-refused, serial-write-failed, identity-not-read, file-not-verified,\n"
+    "serial-not-written, unit-removed, timeout (still waiting when --timeout ran out),\n"
+    "interrupted.\n"
+    "\n"
+    "A record line holds: time (UTC), product, firmware, firmwareType, pcb, bat, ser (as the\n"
+    "unit's serial block gave them; null when not read), fileVerified, serialWritten, result\n"
+    "(ok or failed) and reason (null when ok). A reader ignores an unterminated last line.\n"
+    "\n"
+    "Exit codes: 0 done, every session ok; 1 the HID libraries cannot be loaded; 2 usage error\n"
+    "or the record cannot be opened; 3 time-out with no session failed or waiting; 4 a session\n"
+    "failed (or was still waiting at the time-out, or its record could not be written);\n"
     "130 interrupted. Virtual units are found in $TOLVANE_UNIT_DIR (else\n"
     "$XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID).\n"
 #ifndef _WIN32
@@ -69,7 +86,8 @@ int main(int argc, char** argv)
             list = true;
             continue;
         }
-        if (option != "--read-info" && option != "--write-serial" && option != "--sessions" && option != "--timeout")
+        if (option != "--read-info" && option != "--write-serial" && option != "--sessions" && option != "--timeout"
+            && option != "--record")
             return UsageError("unknown option " + option);
         if (i + 1 >= argc)
             return UsageError(option + " needs a value");
@@ -84,6 +102,11 @@ int main(int argc, char** argv)
             if (value.empty() || *end || sessions < 0 || sessions > 1000000)
                 return UsageError("--sessions takes a whole number of 0 or more");
             options.Sessions = static_cast<int>(sessions);
+        }
+        if (option == "--record") {
+            if (value.empty())
+                return UsageError("--record takes a file name");
+            options.Record = value;
         }
         if (option == "--timeout") {
             char* end = nullptr;

@@ -1,12 +1,11 @@
 // tolvane: the operator's window on Linux.
 
+#include "QtApplication.h"
 #include "QtMainWindow.h"
-
-#include <QApplication>
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    qtui::TQtApplication application(argc, argv);
     QApplication::setApplicationName("TOLVANE");
     QApplication::setApplicationVersion(TOLVANE_VERSION);
     qtui::InstallQtRuntime();

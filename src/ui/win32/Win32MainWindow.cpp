@@ -94,12 +94,22 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
     rtl::Application->SetMessageBoxHook([this](const rtl::AnsiString& text, const rtl::AnsiString& caption,
                                                unsigned flags) { return ShowMessageBox(text, caption, flags); });
     rtl::Application->SetTerminateHook([this] { PostMessageW(FWindow, WM_CLOSE, 0, 0); });
+    rtl::Application->SetExceptionHook([this](const rtl::AnsiString& message) {
+        // The box is modal and the timer goes on ticking under it: one box at a time.
+        static bool showing = false;
+        if (showing)
+            return;
+        showing = true;
+        MessageBoxW(FWindow, Wide(message).c_str(), Wide(app::layout::Caption).c_str(), MB_OK | MB_ICONERROR);
+        showing = false;
+    });
 }
 
 TWin32MainWindow::~TWin32MainWindow()
 {
     rtl::Application->SetMessageBoxHook(nullptr);
     rtl::Application->SetTerminateHook(nullptr);
+    rtl::Application->SetExceptionHook(nullptr);
     rtl::TMainThreadQueue::Instance().SetWakeHandler(nullptr);
     FForm->SetPeer(nullptr);
     // Give the unit back so its reader stops before the form and its controller go.
@@ -193,7 +203,13 @@ LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM 
     auto* self = reinterpret_cast<TWin32MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self || !self->FWindow)
         return DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
+    // No exception may unwind through the system's frames; the loop carries on after the box.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        rtl::Application->HandleException(std::current_exception());
+        return 0;
+    }
 }
 
 LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,0 +1,269 @@
+#include "SessionReport.h"
+
+#include "ConsoleText.h"
+
+#include "rtl/CodePage.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace console {
+
+namespace {
+
+std::string Utc(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+#ifdef _WIN32
+    gmtime_s(&parts, &seconds);
+#else
+    gmtime_r(&seconds, &parts);
+#endif
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+std::string Text(bool present, const rtl::AnsiString& cp932)
+{
+    return present ? JsonString(rtl::Utf8FromCp932(cp932)) : "null";
+}
+
+const char* Bool(bool value)
+{
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
+{
+    switch (ending) {
+    case TSessionEnding::UnitRemoved:
+        return {false, "unit-removed"};
+    case TSessionEnding::TimedOut:
+        return {false, "timeout"};
+    case TSessionEnding::Interrupted:
+        return {false, "interrupted"};
+    case TSessionEnding::Finished:
+        break;
+    }
+    const auto& outcome = form.FOutcome;
+    if (outcome.Failure)
+        return {false, outcome.Failure};
+    if (!outcome.IdentityRead)
+        return {false, "identity-not-read"};
+    if (options.ReadInfo && !outcome.FileVerified)
+        return {false, "file-not-verified"};
+    if (options.WriteSerial && !outcome.SerialWritten)
+        return {false, "serial-not-written"};
+    return {true, {}};
+}
+
+std::string SessionRecord(const app::TForm1& form, const TSessionResult& result,
+                          std::chrono::system_clock::time_point time)
+{
+    const auto& outcome = form.FOutcome;
+    return "{\"time\":\"" + Utc(time) + "\",\"product\":" + Text(true, outcome.Product)
+        + ",\"firmware\":" + Text(outcome.VersionRead, form.FFirmwareVersion)
+        + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(form.FFirmwareType) : "null")
+        + ",\"pcb\":" + Text(outcome.IdentityRead, outcome.Pcb) + ",\"bat\":" + Text(outcome.IdentityRead, outcome.Bat)
+        + ",\"ser\":" + Text(outcome.IdentityRead, outcome.Ser) + ",\"fileVerified\":" + Bool(outcome.FileVerified)
+        + ",\"serialWritten\":" + Bool(outcome.SerialWritten) + ",\"result\":\"" + (result.Ok ? "ok" : "failed")
+        + "\",\"reason\":" + (result.Ok ? "null" : JsonString(result.Reason)) + "}";
+}
+
+#ifdef _WIN32
+namespace {
+
+std::string LastErrorText()
+{
+    return "Windows error " + std::to_string(GetLastError());
+}
+
+} // namespace
+
+TRecordFile::~TRecordFile()
+{
+    if (FHandle)
+        CloseHandle(FHandle);
+}
+
+bool TRecordFile::Open(const std::string& path, std::string& error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastErrorText();
+        return false;
+    }
+    FHandle = file;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) {
+        error = LastErrorText();
+        return false;
+    }
+    // Back to the end of the last whole line.
+    LONGLONG keep = size.QuadPart;
+    char buffer[4096];
+    while (keep > 0) {
+        const LONGLONG from = keep > static_cast<LONGLONG>(sizeof buffer) ? keep - static_cast<LONGLONG>(sizeof buffer) : 0;
+        LARGE_INTEGER at{};
+        at.QuadPart = from;
+        DWORD got = 0;
+        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)
+            || !ReadFile(file, buffer, static_cast<DWORD>(keep - from), &got, nullptr)
+            || static_cast<LONGLONG>(got) != keep - from) {
+            error = LastErrorText();
+            return false;
+        }
+        const void* newline = nullptr;
+        for (DWORD i = got; i > 0 && !newline; --i)
+            if (buffer[i - 1] == '\n')
+                newline = &buffer[i - 1];
+        if (newline) {
+            keep = from + (static_cast<const char*>(newline) - buffer) + 1;
+            break;
+        }
+        keep = from;
+    }
+    if (keep < size.QuadPart) {
+        LARGE_INTEGER at{};
+        at.QuadPart = keep;
+        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+            error = LastErrorText();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TRecordFile::Append(const std::string& line, std::string& error)
+{
+    const std::string data = line + '\n';
+    LARGE_INTEGER end{};
+    DWORD written = 0;
+    if (!SetFilePointerEx(FHandle, LARGE_INTEGER{}, &end, FILE_END)
+        || !WriteFile(FHandle, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)
+        || written != data.size()) {
+        error = LastErrorText();
+        // No partial line may stay for the next record to run into.
+        if (SetFilePointerEx(FHandle, end, nullptr, FILE_BEGIN))
+            SetEndOfFile(FHandle);
+        return false;
+    }
+    if (!FlushFileBuffers(FHandle)) {
+        error = LastErrorText();
+        return false;
+    }
+    return true;
+}
+#else
+TRecordFile::~TRecordFile()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+bool TRecordFile::Open(const std::string& path, std::string& error)
+{
+    FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    struct stat status {};
+    if (FFd < 0 || ::fstat(FFd, &status) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    FRegular = S_ISREG(status.st_mode);
+    if (!FRegular)
+        return true;
+    // Back to the end of the last whole line.
+    off_t keep = status.st_size;
+    char buffer[4096];
+    while (keep > 0) {
+        const off_t from = keep > static_cast<off_t>(sizeof buffer) ? keep - static_cast<off_t>(sizeof buffer) : 0;
+        const auto wanted = static_cast<std::size_t>(keep - from);
+        if (::pread(FFd, buffer, wanted, from) != static_cast<ssize_t>(wanted)) {
+            error = "cannot read its end";
+            return false;
+        }
+        if (const void* newline = memrchr(buffer, '\n', wanted)) {
+            keep = from + (static_cast<const char*>(newline) - buffer) + 1;
+            break;
+        }
+        keep = from;
+    }
+    if (keep < status.st_size && ::ftruncate(FFd, keep) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool TRecordFile::Append(const std::string& line, std::string& error)
+{
+    const std::string data = line + '\n';
+    const off_t end = FRegular ? ::lseek(FFd, 0, SEEK_END) : 0;
+    ssize_t written;
+    do
+        written = ::write(FFd, data.data(), data.size());
+    while (written < 0 && errno == EINTR);
+    if (written != static_cast<ssize_t>(data.size())) {
+        error = written < 0 ? std::strerror(errno) : "short write";
+        // No partial line may stay for the next record to run into.
+        if (written > 0 && FRegular && ::ftruncate(FFd, end) != 0)
+            error += ", and the partial line stays";
+        return false;
+    }
+    // A pipe or terminal has no disk to flush to.
+    if (::fdatasync(FFd) != 0 && (FRegular || errno != EINVAL)) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+#endif
+
+void TSessionReporter::SessionEnded(rtl::TObject*)
+{
+    Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
+}
+
+void TSessionReporter::RunEnded(TSessionEnding ending)
+{
+    if (FForm.FHidDevice)
+        Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : ending);
+}
+
+void TSessionReporter::Report(TSessionEnding ending)
+{
+    const TSessionResult result = JudgeSession(FForm, ending, FOptions);
+    ++FSessions;
+    if (ending == TSessionEnding::Finished)
+        ++FFinished;
+    if (!result.Ok)
+        FFailed = true;
+    if (FRecord) {
+        std::string error;
+        if (!FRecord->Append(SessionRecord(FForm, result, std::chrono::system_clock::now()), error)) {
+            FErr << "tolvane-cli: cannot write the record: " << error << std::endl;
+            FFailed = true;
+        }
+    }
+    FErr << "result: " << (result.Ok ? "ok" : "failed " + result.Reason) << std::endl;
+}
+
+} // namespace console
