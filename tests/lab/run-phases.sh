@@ -49,10 +49,12 @@ failed=() summary=()
 for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
   name=$(basename "$phase" .sh)
   selected=0
+  set -f  # the patterns match phase names, not files here
   for p in $patterns; do
     # shellcheck disable=SC2053
     [[ $name == $p || $name.sh == $p ]] && selected=1
   done
+  set +f
   [ $selected -eq 1 ] || continue
   if [ "${name%%-*}" -ge 50 ] && [ $LAB_UDEVD -eq 0 ]; then
     t=$(now)

@@ -19,7 +19,7 @@ SCRIPT
 start_unit replug --script "$LAB_TMP/replug.script" --trace "$LAB_OUT/replug.trace"
 wine_run "$cli_exe" --read-info no --write-serial no --timeout 240 >"$LAB_OUT/replug.log" 2>"$LAB_OUT/replug.err"
 rc=$?
-wait_unit replug 60 || { cat "$LAB_OUT/replug.out"; lab_fail "the unit's script failed"; }
+wait_unit replug 60 || { cat "$LAB_OUT/replug.out" "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "the unit's script failed"; }
 [ $rc -eq 0 ] || { cat "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "tolvane-cli.exe exit $rc"; }
 sed -E 's/^[^,]*,//' "$LAB_OUT/replug.log" >"$LAB_TMP/messages"
 for line in 'Connect device' 'Disconnect device.' '99 status'; do
