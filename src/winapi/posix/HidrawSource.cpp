@@ -232,9 +232,9 @@ public:
     {
         if (IsGone())
             return ERROR_DEVICE_NOT_CONNECTED;
+        // hidraw takes the report ID first, 0 for a device without IDs: Windows' layout.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
-            // hidraw takes the report ID first, 0 for a device without IDs: Windows' layout.
             const ssize_t sent = write(FFd.Get(), data, count);
             if (sent >= 0)
                 return static_cast<DWORD>(sent) == count ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
@@ -245,15 +245,14 @@ public:
                 return ERROR_DEVICE_NOT_CONNECTED;
             }
             if (errno != EAGAIN && errno != EWOULDBLOCK)
-                return ErrorFromErrno(errno);
-            // The device takes no report now: wait for room, within the caller's bound.
+                return FailWith(errno);
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
             if (left <= 0)
                 return ERROR_SEM_TIMEOUT;
             pollfd room{FFd.Get(), POLLOUT, 0};
             if (poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR)
-                return ErrorFromErrno(errno);
+                return FailWith(errno);
         }
     }
 
@@ -320,6 +319,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
                                                                          node.substr(std::strlen("/dev/")).c_str())
                                : nullptr);
     if (!device) {
+        DiagnoseOnce(node + ": no such hidraw device in sysfs");
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
@@ -327,6 +327,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     const auto record =
         std::find_if(records.begin(), records.end(), [&](const TDeviceRecord& r) { return r.Path == path; });
     if (record == records.end()) {
+        DiagnoseOnce(path + ": the hidraw device in sysfs does not describe this interface");
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
@@ -335,9 +336,12 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     if (access & (GENERIC_READ | GENERIC_WRITE)) {
         fd = TFd(open(node.c_str(), OpenFlags(access)));
         if (!fd.IsOpen()) {
-            error = ErrorFromErrno(errno);
-            if (errno == EACCES || errno == EPERM)
+            const int failure = errno;
+            error = ErrorFromErrno(failure);
+            if (failure == EACCES || failure == EPERM)
                 DiagnoseNoPermission(node, identity);
+            else
+                DiagnoseOnce(node + ": cannot open it: " + std::strerror(failure));
             return nullptr;
         }
         hidraw_devinfo info{};

@@ -20,16 +20,18 @@ TUdevMonitor::TUdevMonitor(std::function<void()> onChange)
     : FOnChange(std::move(onChange)), FUdev(udev_new()), FStop(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     const bool daemon = access(UdevControl, F_OK) == 0;
-    if (daemon && StartNetlink("udev"))
-        DiagnoseOnce("hidraw devices: following udev events");
-    else if (StartNetlink("kernel"))
-        DiagnoseOnce(std::string(daemon ? "hidraw devices: udev events unavailable" : "hidraw devices: no udev daemon")
-                     + "; following kernel uevents");
-    else if (StartDevWatch())
-        DiagnoseOnce("hidraw devices: no uevents; watching /dev");
-    else {
-        DiagnoseOnce("hidraw devices: cannot watch for arrivals and removals; only the first scan sees them");
-        return;
+    // Only a fallback is worth a word: with a udev daemon all is as on any desktop.
+    if (!(daemon && StartNetlink("udev"))) {
+        if (StartNetlink("kernel")) {
+            DiagnoseOnce(std::string(daemon ? "hidraw devices: udev events unavailable"
+                                            : "hidraw devices: no udev daemon")
+                         + "; following kernel uevents");
+        } else if (StartDevWatch()) {
+            DiagnoseOnce("hidraw devices: no uevents; watching /dev");
+        } else {
+            DiagnoseOnce("hidraw devices: cannot watch for arrivals and removals; only the first scan sees them");
+            return;
+        }
     }
     if (FStop.IsOpen())
         FThread = std::thread([this] { Run(); });

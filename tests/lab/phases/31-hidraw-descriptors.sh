@@ -10,8 +10,10 @@ names=()
 while read -r name page usage input output feature hex; do
   case $name in '#'* | '') continue ;; esac
   echo "$hex" | sed 's/../& /g' >"$LAB_TMP/$name.hex"
-  vid=0x${name:0:4} pid=0x${name:5:4}
-  start_unit "d$((${#names[@]}))" --descriptor "$LAB_TMP/$name.hex" --vid "$vid" --pid "$pid" --product "$name"
+  # Identifiers of no real product, so that no kernel driver or quirk of the captured device
+  # comes into play: only the descriptor is under test.
+  start_unit "d${#names[@]}" --descriptor "$LAB_TMP/$name.hex" --vid 0xf055 --pid $((0x1000 + ${#names[@]})) \
+    --product "$name"
   names+=("$name|$page:$usage $input/$output/$feature")
 done <"$data"
 lab_step "${#names[@]} devices placed"
