@@ -94,11 +94,19 @@ THidDeviceController::~THidDeviceController()
 
 void THidDeviceController::HandleNotifyMessage(TMessage& Message)
 {
-    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED && !FRescanning) {
+    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED && FRescanning) {
+        // Its change may have come after this rescan enumerated; dropping it would leave a
+        // new device unseen until some later broadcast.
+        FRescanAgain = true;
+    } else if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED) {
         FLastChangeParam = static_cast<std::int32_t>(Message.LParam);
         FRescanning = true;
         try {
-            DeviceChange();
+            do {
+                FRescanAgain = false;
+                DeviceChange();
+                FLastChangeParam = 0;
+            } while (FRescanAgain);
         } catch (...) {
             FRescanning = false;
             throw;

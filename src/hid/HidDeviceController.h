@@ -83,6 +83,8 @@ private:
     std::int32_t FDevThreadSleepTime = 100;
     TDeviceList FDevices;
     bool FRescanning = false;
+    // A notice came while a rescan ran: scan once more when it ends.
+    bool FRescanAgain = false;
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
 };

@@ -53,6 +53,26 @@ TEST_F(ControllerEvents, LaterArrivalsAreAppendedAndAnUnchangedBroadcastRaisesNo
         EXPECT_EQ(FController->Devices(i), held[i]) << i;
 }
 
+TEST_F(ControllerEvents, ABroadcastDuringARescanIsNotLostButScansAgain)
+{
+    Place({"--name", "b"});
+    StartController();
+    std::unique_ptr<TSimProcess> late;
+    FRecorder.DuringArrival = [&](hid::THidDevice*) {
+        if (late)
+            return;
+        // A unit placed after this rescan enumerated, announced while it still runs.
+        late = std::make_unique<TSimProcess>(FUnits.Path(), std::vector<std::string>{"--name", "c"});
+        hid::TMessage notice{WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, 0};
+        FController->HandleNotifyMessage(notice);
+    };
+    Place({"--name", "a"});
+    // Delivered here rather than from the queue, so that no later broadcast can mend a loss.
+    hid::TMessage change{WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, 0};
+    FController->HandleNotifyMessage(change);
+    EXPECT_THAT(EventsSince(2), ElementsAre("arrival a", "change", "arrival c", "change"));
+}
+
 TEST_F(ControllerEvents, UnpluggingAFreeDeviceDetachesAnnouncesAndDropsIt)
 {
     Place({"--name", "keep"});
