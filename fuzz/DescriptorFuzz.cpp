@@ -2,20 +2,12 @@
 
 #include "posix/ReportDescriptor.h"
 
+#include "Invariant.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-
-namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
