@@ -94,24 +94,25 @@ THidDeviceController::~THidDeviceController()
 
 void THidDeviceController::HandleNotifyMessage(TMessage& Message)
 {
-    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED && FRescanning) {
-        // Its change may have come after this rescan enumerated; dropping it would leave a
-        // new device unseen until some later broadcast.
-        FRescanAgain = true;
-    } else if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED) {
-        FLastChangeParam = static_cast<std::int32_t>(Message.LParam);
-        FRescanning = true;
-        try {
-            do {
-                FRescanAgain = false;
-                DeviceChange();
-                FLastChangeParam = 0;
-            } while (FRescanAgain);
-        } catch (...) {
+    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED) {
+        // A notice that comes while a rescan runs may be of a change after its enumeration;
+        // dropping it would leave a new device unseen until some later broadcast.
+        FPendingChange = static_cast<std::int32_t>(Message.LParam);
+        if (!FRescanning) {
+            FRescanning = true;
+            try {
+                while (FPendingChange) {
+                    FLastChangeParam = *FPendingChange;
+                    FPendingChange.reset();
+                    DeviceChange();
+                }
+            } catch (...) {
+                FRescanning = false;
+                FPendingChange.reset();
+                throw;
+            }
             FRescanning = false;
-            throw;
         }
-        FRescanning = false;
     }
     Message.Result = DefWindowProcA(FNotifyWnd, Message.Msg, Message.WParam, Message.LParam);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,8 +84,8 @@ private:
     std::int32_t FDevThreadSleepTime = 100;
     TDeviceList FDevices;
     bool FRescanning = false;
-    // A notice came while a rescan ran: scan once more when it ends.
-    bool FRescanAgain = false;
+    // The lParam of a notice not yet acted upon; one that comes during a rescan waits here.
+    std::optional<std::int32_t> FPendingChange;
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
 };
