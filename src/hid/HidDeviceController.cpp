@@ -61,7 +61,8 @@ THidDeviceController::THidDeviceController(rtl::TComponent* owner) : rtl::TCompo
         if (FNotifyWnd) {
             SetWindowLongPtrA(FNotifyWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
             // The first scan runs from the message loop, once the owner has finished loading.
-            PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam);
+            FFirstScanPending =
+                PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam) != FALSE;
         }
     } else {
         FInterfaceGuid = DefaultHidInterfaceGuid;
@@ -94,7 +95,14 @@ THidDeviceController::~THidDeviceController()
 
 void THidDeviceController::HandleNotifyMessage(TMessage& Message)
 {
-    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED && !FRescanning) {
+    // A broadcast ahead of the posted first scan is left to that scan, which finds the same
+    // devices: acted upon, it would list them first and the first scan would then report a
+    // change of nothing.
+    const bool first = static_cast<std::int32_t>(Message.LParam) == FirstScanParam;
+    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED && !FRescanning
+        && (first || !FFirstScanPending)) {
+        if (first)
+            FFirstScanPending = false;
         FLastChangeParam = static_cast<std::int32_t>(Message.LParam);
         FRescanning = true;
         try {

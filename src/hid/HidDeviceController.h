@@ -83,6 +83,7 @@ private:
     std::int32_t FDevThreadSleepTime = 100;
     TDeviceList FDevices;
     bool FRescanning = false;
+    bool FFirstScanPending = false;
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
 };
