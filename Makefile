@@ -3,7 +3,7 @@
 PRESET ?= dev
 BUILD  := build/$(PRESET)
 
-.PHONY: all deps build test run windows windows-check clean
+.PHONY: all deps build test run windows windows-check lab-check clean package fuzz
 
 all: build
 
@@ -33,6 +33,31 @@ windows:
 # Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, and the window.
 windows-check: windows
 	@scripts/windows-smoke.sh build/windows
+
+# The Debian package for Linux users: build/$(PRESET)/package/tolvane_VERSION_ARCH.deb.
+package: deps
+	@cmake --preset $(PRESET) >/dev/null
+	@cmake --build --preset $(PRESET) --target tolvane tolvane-cli tolvane_changelog
+	@cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/package/tolvane_*.deb
+
+# The tree built with clang, and every libFuzzer target run from its seeds for FUZZ_SECONDS
+# (default 60) each, two at a time. A crash's input is kept under build/clang/fuzz/artifacts.
+fuzz:
+	@scripts/install-deps.sh clang
+	@cmake --preset clang >/dev/null
+	@cmake --build --preset clang --target fuzz-targets
+	@fuzz/run.sh build/clang
+
+# The lab: one throwaway VM (qemu, Debian's kernel, uhid) that runs the Windows build's whole
+# session under Wine against a kernel HID device, and the tests that need /dev/uhid.
+# LAB_PHASES='6*' runs a subset of tests/lab/phases. See tests/lab/README.md.
+lab-check: build windows
+	@scripts/install-deps.sh lab
+	@tests/lab/wine-prefix.sh build/lab/wineprefix
+	@LAB_LINUX_BUILD=$(CURDIR)/$(BUILD) LAB_WINDOWS_BUILD=$(CURDIR)/build/windows \
+	  LAB_WINEPREFIX=$(CURDIR)/build/lab/wineprefix \
+	  tests/lab/run-in-vm.sh --overlay build/lab/wineprefix --overlay $(BUILD) -- tests/lab/run-phases.sh
 
 clean:
 	rm -rf build

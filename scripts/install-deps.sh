@@ -3,10 +3,23 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic)
+# The hidraw device source enumerates and watches devices through libudev.
+packages+=(libudev-dev)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
 if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
             x11-utils imagemagick fonts-ipafont-gothic)
+fi
+# `install-deps.sh clang`: also clang and its runtime libraries, for the clang build and its
+# libFuzzer targets.
+if [ "${1:-}" = clang ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+# `install-deps.sh lab`: the VM of `make lab-check` and what runs inside it (the kernel itself
+# is fetched by tests/lab/run-in-vm.sh with apt-get download).
+if [ "${1:-}" = lab ]; then
+  packages=(qemu-system-x86 busybox-static xz-utils udev wine wine64 xvfb xdotool x11-utils imagemagick
+            fonts-ipafont-gothic)
 fi
 # `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
 if [ "${1:-}" = bench ]; then

@@ -4,6 +4,8 @@
 
 #include "rtl/Application.h"
 
+#include <utility>
+
 namespace app {
 
 namespace {
@@ -108,6 +110,17 @@ void TForm1::StartSerialWrite()
     if (rtl::Application->MessageBox("Is a Serial write in?", ConfirmationCaption, ConfirmFlags) != rtl::IdOk) {
         FState = stFinished;
         return;
+    }
+    // A file can count three item lines and still lack an item (two ser lines and a pcb): an
+    // absent number would be written as zeros.
+    for (const auto& [item, value] : {std::pair{"pcb", &FPcbNo}, {"bat", &FBatteryNo}, {"ser", &FSerialNo}}) {
+        if (value->empty()) {
+            Log(rtl::Format("Error : Item missing, serial not written. item:%s", item));
+            Label1->SetCaption("Serial write failed.");
+            FOutcome.Failure = "serial-write-failed";
+            FState = stFinished;
+            return;
+        }
     }
     FPcbNo = PadSerialField(FPcbNo);
     FBatteryNo = PadSerialField(FBatteryNo);

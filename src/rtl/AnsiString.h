@@ -18,8 +18,15 @@ AnsiString TrimRight(const AnsiString& text);
 bool Contains(const AnsiString& text, const AnsiString& part);
 bool StartsWith(const AnsiString& text, const AnsiString& prefix);
 
+// MinGW's g++ takes plain "printf" for the Microsoft runtime's dialect; clang knows only "printf".
+#if defined(__clang__)
+#define TOLVANE_PRINTF_FORMAT printf
+#else
+#define TOLVANE_PRINTF_FORMAT gnu_printf
+#endif
+
 // printf-style formatting into a text (no length limit).
-AnsiString Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+AnsiString Format(const char* format, ...) __attribute__((format(TOLVANE_PRINTF_FORMAT, 1, 2)));
 AnsiString FormatV(const char* format, va_list args);
 
 } // namespace rtl

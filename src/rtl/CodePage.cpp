@@ -13,9 +13,9 @@ namespace rtl {
 
 namespace {
 
+#ifdef _WIN32
 constexpr unsigned CodePage932 = 932;
-
-#ifndef _WIN32
+#else
 // One conversion with iconv; an unconvertible or incomplete sequence gives `replacement`
 // in the output and costs one input byte (one unit for UTF-16 input).
 std::string Convert(const char* to, const char* from, const std::string& input, const std::string& replacement,

@@ -170,6 +170,26 @@ TEST_F(IdentityRead, SerialWriteFramesPcbBatSerialFilledFailsWhenNotSentAndSkips
     EXPECT_THAT(MessagesSince(before), IsEmpty());
 }
 
+TEST_F(IdentityRead, SerialWriteWithAnAbsentNumberIsNotSent)
+{
+    for (const std::string absent : {"pcb", "bat", "ser"}) {
+        SCOPED_TRACE(absent);
+        FForm->FState = app::stUploadWait;
+        FForm->FFirmwareType = 2;
+        FForm->FOutcome = {};
+        FForm->FPcbNo = absent == "pcb" ? "" : "P1";
+        FForm->FBatteryNo = absent == "bat" ? "" : "B1";
+        FForm->FSerialNo = absent == "ser" ? "" : "S1";
+        const std::size_t before = Messages().size();
+        FForm->StartSerialWrite();
+        EXPECT_THAT(MessagesSince(before), ElementsAre("  Error : Item missing, serial not written. item:" + absent));
+        EXPECT_EQ(FForm->FState, app::stFinished);
+        EXPECT_EQ(FForm->Label1->Caption(), "Serial write failed.");
+        ASSERT_NE(FForm->FOutcome.Failure, nullptr);
+        EXPECT_STREQ(FForm->FOutcome.Failure, "serial-write-failed");
+    }
+}
+
 TEST_F(IdentityRead, SerialWriteAnswerWithOkEndsAndWithOnlyNgIsLoggedAndAwaited)
 {
     const struct {

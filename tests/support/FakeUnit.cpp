@@ -31,7 +31,7 @@ struct TConnection {
 
 TFakeUnit::TFakeUnit(const std::string& directory, const std::string& name, TMode mode,
                      std::vector<std::string> messages)
-    : FPath(directory + "/" + name + ".sock"), FMode(mode), FMessages(std::move(messages)),
+    : FPath(directory + "/" + name + ".sock"), FMessages(std::move(messages)),
       FGreet(mode == Greets)
 {
     const sockaddr_un address = AddressOf(FPath);

@@ -40,7 +40,6 @@ private:
     void Serve();
 
     std::string FPath;
-    TMode FMode;
     std::vector<std::string> FMessages;
     int FListen = -1;
     int FFiller = -1;

@@ -16,11 +16,14 @@ TScratchUnitDirectory::TScratchUnitDirectory()
         throw std::runtime_error("mkdtemp failed");
     FPath = pattern;
     setenv("TOLVANE_UNIT_DIR", FPath.c_str(), 1);
+    // The developer's own HID devices must not enter the tests.
+    setenv("TOLVANE_DEVICE_SOURCES", "virtual", 1);
 }
 
 TScratchUnitDirectory::~TScratchUnitDirectory()
 {
     unsetenv("TOLVANE_UNIT_DIR");
+    unsetenv("TOLVANE_DEVICE_SOURCES");
     std::error_code ignored;
     std::filesystem::remove_all(FPath, ignored);
 }

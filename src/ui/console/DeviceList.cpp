@@ -19,8 +19,11 @@ class TDeviceLister {
 public:
     void DeviceArrived(hid::THidDevice* HidDev)
     {
-        // Only while the arrival is being announced may a free device be opened.
+        // Only while the arrival is being announced may a free device be opened; both are
+        // cached for the list.
         HidDev->GetProductText();
+        HIDP_CAPS caps;
+        HidDev->ReadCapabilities(caps);
     }
     void DeviceChanged(rtl::TObject*) { FScanned = true; }
 
@@ -60,9 +63,13 @@ int ListDevices(std::ostream& out, std::ostream& err)
     }
     for (std::size_t i = 0; i < controller.Count(); ++i) {
         hid::THidDevice* device = controller.Devices(i);
+        HIDP_CAPS caps;
+        device->ReadCapabilities(caps);
         out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
             << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
-            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\n';
+            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
+            << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
+            << caps.FeatureReportByteLength << '\n';
     }
     return 0;
 }

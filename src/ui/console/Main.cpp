@@ -25,7 +25,8 @@ constexpr const char* Usage =
     "  --timeout SECONDS       give up after this long (fractions allowed)\n"
     "  --record FILE           append one JSON line per session to FILE, on disk before the\n"
     "                          next session starts\n"
-    "  --list                  list the HID devices the tool sees: vendor:product, product, path\n"
+    "  --list                  list the HID devices the tool sees: vendor:product, product, path,\n"
+    "                          usage page:usage and input/output/feature report lengths\n"
     "  --help                  show this text\n"
     "  --version               show the program's version\n"
     "\n"
@@ -44,7 +45,12 @@ constexpr const char* Usage =
     "or the record cannot be opened; 3 time-out with no session failed or waiting; 4 a session\n"
     "failed (or was still waiting at the time-out, or its record could not be written);\n"
     "130 interrupted. Virtual units are found in $TOLVANE_UNIT_DIR (else\n"
-    "$XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID).\n";
+    "$XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID).\n"
+#ifndef _WIN32
+    "On Linux, hidraw devices (/dev/hidrawN) are found too; TOLVANE_DEVICE_SOURCES=virtual or\n"
+    "=hidraw restricts the search to one kind.\n"
+#endif
+    ;
 
 int UsageError(const std::string& why)
 {

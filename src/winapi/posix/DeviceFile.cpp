@@ -1,8 +1,11 @@
 #include "DeviceFile.h"
 
+#include "HidrawSource.h"
 #include "VirtualUnitSource.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -21,6 +24,26 @@ void TDeviceFile::Close()
     if (FWake.IsOpen() && write(FWake.Get(), &one, sizeof one) < 0) {
         // The counter cannot overflow from one write; nothing else can fail here.
     }
+}
+
+bool DeviceSourceEnabled(TDeviceSource source)
+{
+    const char* list = std::getenv("TOLVANE_DEVICE_SOURCES");
+    if (!list || !*list)
+        return true;
+    const std::string_view wanted = source == TDeviceSource::Virtual ? "virtual" : "hidraw";
+    bool enabled = false;
+    for (std::string_view rest = list; !rest.empty();) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view word = rest.substr(0, comma);
+        if (word == wanted)
+            enabled = true;
+        else if (word != "virtual" && word != "hidraw")
+            DiagnoseOnce("TOLVANE_DEVICE_SOURCES: unknown source \"" + std::string(word)
+                         + "\" ignored (known: virtual, hidraw)");
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return enabled;
 }
 
 bool TDeviceFile::CancelPendingReads()
@@ -55,11 +78,27 @@ DWORD TDeviceFile::FailWith(int err)
 
 std::vector<TDeviceRecord> EnumeratePresentDevices()
 {
-    return TVirtualUnitSource().Enumerate();
+    std::vector<TDeviceRecord> records;
+    if (DeviceSourceEnabled(TDeviceSource::Virtual))
+        records = TVirtualUnitSource().Enumerate();
+    if (DeviceSourceEnabled(TDeviceSource::Hidraw))
+        for (auto& record : EnumerateHidrawDevices())
+            records.push_back(std::move(record));
+    return records;
 }
 
 std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, bool overlapped, DWORD& error)
 {
+    if (IsHidrawPath(path)) {
+        if (DeviceSourceEnabled(TDeviceSource::Hidraw))
+            return OpenHidrawDevice(path, access, overlapped, error);
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    if (!DeviceSourceEnabled(TDeviceSource::Virtual)) {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
     return OpenVirtualUnit(path, access, overlapped, error);
 }
 

@@ -15,6 +15,9 @@ struct TDeviceIdentity {
     USHORT VersionNumber = 0;
     USHORT InputLength = 0;  // report-ID byte included
     USHORT OutputLength = 0; // likewise
+    USHORT FeatureLength = 0;
+    USHORT UsagePage = 0xFF00; // of the top-level collection
+    USHORT Usage = 0x0001;
     bool QueryOnly = false;  // the system would open it for query only
     DWORD Instance = 0;
     std::string Product; // UTF-8
@@ -23,6 +26,12 @@ struct TDeviceIdentity {
 struct TDeviceRecord {
     std::string Path;
     TDeviceIdentity Identity;
+    // Plug-and-play properties a system source knows of its device; a virtual unit has none
+    // and is described as the vendor-defined collection it plays.
+    bool FromSystem = false;
+    std::vector<std::string> HardwareIds{};
+    std::string Service{};
+    std::string Location{};
 };
 
 struct TReadOutcome {
@@ -88,7 +97,11 @@ private:
     std::atomic<bool> FGone{false};
 };
 
-// All device sources together.
+// All device sources together: virtual units and, on Linux, hidraw devices. The
+// environment variable TOLVANE_DEVICE_SOURCES (a comma list of "virtual" and "hidraw")
+// restricts them; both are used when it is unset.
+enum class TDeviceSource { Virtual, Hidraw };
+bool DeviceSourceEnabled(TDeviceSource source);
 std::vector<TDeviceRecord> EnumeratePresentDevices();
 std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, bool overlapped, DWORD& error);
 

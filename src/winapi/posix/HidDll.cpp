@@ -55,12 +55,13 @@ BOOLEAN HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* Prep
     if (!PreparsedData)
         return Fail(ERROR_INVALID_PARAMETER);
     auto* data = new _HIDP_PREPARSED_DATA{};
-    // A vendor-defined collection with one value array in each direction.
+    // A collection with one value array in each direction.
     HIDP_CAPS& caps = data->Caps;
-    caps.UsagePage = 0xFF00;
-    caps.Usage = 0x0001;
+    caps.UsagePage = file->Identity().UsagePage;
+    caps.Usage = file->Identity().Usage;
     caps.InputReportByteLength = file->Identity().InputLength;
     caps.OutputReportByteLength = file->Identity().OutputLength;
+    caps.FeatureReportByteLength = file->Identity().FeatureLength;
     caps.NumberLinkCollectionNodes = 1;
     if (caps.InputReportByteLength) {
         caps.NumberInputValueCaps = 1;
@@ -128,17 +129,18 @@ BOOLEAN HidD_GetNumInputBuffers(HANDLE HidDeviceObject, PULONG NumberBuffers)
 
 } // namespace winapi::posix::hiddll
 
+// The entry points are qualified: the global declarations of the same names would make each
+// an overload set.
 const std::vector<TExport>& winapi::posix::HidDllExports()
 {
-    using namespace hiddll;
     static const std::vector<TExport> exports = {
-        Export("HidD_FreePreparsedData", &HidD_FreePreparsedData),
-        Export("HidD_GetAttributes", &HidD_GetAttributes),
-        Export("HidD_GetHidGuid", &HidD_GetHidGuid),
-        Export("HidD_GetNumInputBuffers", &HidD_GetNumInputBuffers),
-        Export("HidD_GetPreparsedData", &HidD_GetPreparsedData),
-        Export("HidD_GetProductString", &HidD_GetProductString),
-        Export("HidP_GetCaps", &HidP_GetCaps),
+        Export("HidD_FreePreparsedData", &hiddll::HidD_FreePreparsedData),
+        Export("HidD_GetAttributes", &hiddll::HidD_GetAttributes),
+        Export("HidD_GetHidGuid", &hiddll::HidD_GetHidGuid),
+        Export("HidD_GetNumInputBuffers", &hiddll::HidD_GetNumInputBuffers),
+        Export("HidD_GetPreparsedData", &hiddll::HidD_GetPreparsedData),
+        Export("HidD_GetProductString", &hiddll::HidD_GetProductString),
+        Export("HidP_GetCaps", &hiddll::HidP_GetCaps),
     };
     return exports;
 }

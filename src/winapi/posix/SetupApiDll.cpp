@@ -102,6 +102,19 @@ TPropertyTable PropertiesOf(const TDeviceRecord& record, std::size_t index)
     return table;
 }
 
+// A system device: what its source knows and Windows has a property for; the rest is absent.
+TPropertyTable SystemPropertiesOf(const TDeviceRecord& record)
+{
+    TPropertyTable table;
+    if (!record.HardwareIds.empty())
+        table[SPDRP_HARDWAREID] = List(record.HardwareIds);
+    if (!record.Service.empty())
+        table[SPDRP_SERVICE] = Text(record.Service);
+    if (!record.Location.empty())
+        table[SPDRP_LOCATION_INFORMATION] = Text(record.Location);
+    return table;
+}
+
 std::shared_ptr<TDevInfoSet> LookupSet(HDEVINFO set)
 {
     return LookupHandleAs<TDevInfoSet>(set);
@@ -212,7 +225,8 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     const TDeviceRecord* record = RecordAt(*set, DeviceInfoData->Reserved);
     if (!record)
         return Fail(ERROR_INVALID_PARAMETER);
-    const TPropertyTable table = PropertiesOf(*record, DeviceInfoData->Reserved - 1);
+    const TPropertyTable table =
+        record->FromSystem ? SystemPropertiesOf(*record) : PropertiesOf(*record, DeviceInfoData->Reserved - 1);
     const auto found = table.find(Property);
     if (found == table.end())
         return Fail(ERROR_INVALID_DATA);
@@ -241,13 +255,12 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 
 const std::vector<TExport>& winapi::posix::SetupApiDllExports()
 {
-    using namespace setupapidll;
     static const std::vector<TExport> exports = {
-        Export("SetupDiDestroyDeviceInfoList", &SetupDiDestroyDeviceInfoList),
-        Export("SetupDiEnumDeviceInterfaces", &SetupDiEnumDeviceInterfaces),
-        Export("SetupDiGetClassDevsA", &SetupDiGetClassDevsA),
-        Export("SetupDiGetDeviceInterfaceDetailA", &SetupDiGetDeviceInterfaceDetailA),
-        Export("SetupDiGetDeviceRegistryPropertyA", &SetupDiGetDeviceRegistryPropertyA),
+        Export("SetupDiDestroyDeviceInfoList", &setupapidll::SetupDiDestroyDeviceInfoList),
+        Export("SetupDiEnumDeviceInterfaces", &setupapidll::SetupDiEnumDeviceInterfaces),
+        Export("SetupDiGetClassDevsA", &setupapidll::SetupDiGetClassDevsA),
+        Export("SetupDiGetDeviceInterfaceDetailA", &setupapidll::SetupDiGetDeviceInterfaceDetailA),
+        Export("SetupDiGetDeviceRegistryPropertyA", &setupapidll::SetupDiGetDeviceRegistryPropertyA),
     };
     return exports;
 }

@@ -4,6 +4,7 @@
 
 #include "DeviceChangeMonitor.h"
 #include "Handles.h"
+#include "UdevMonitor.h"
 #include "VirtualUnitSource.h"
 
 #include "rtl/MainThreadQueue.h"
@@ -29,6 +30,7 @@ struct TWindowing {
     std::map<HWND, TWindow> Windows;
     std::uintptr_t NextWindow = 0x10010;
     std::unique_ptr<TDeviceChangeMonitor> Monitor;
+    std::unique_ptr<TUdevMonitor> HidrawMonitor;
 };
 
 TWindowing& Windowing()
@@ -131,11 +133,13 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
     const auto window = reinterpret_cast<HWND>(windowing.NextWindow);
     windowing.NextWindow += 2;
     windowing.Windows[window] = {found->second, 0, topLevel};
-    if (topLevel && !windowing.Monitor) {
+    if (topLevel && !windowing.Monitor && DeviceSourceEnabled(TDeviceSource::Virtual)) {
         TVirtualUnitSource units;
         if (units.IsUsable())
             windowing.Monitor = std::make_unique<TDeviceChangeMonitor>(units.Directory(), BroadcastDeviceChange);
     }
+    if (topLevel && !windowing.HidrawMonitor && DeviceSourceEnabled(TDeviceSource::Hidraw))
+        windowing.HidrawMonitor = std::make_unique<TUdevMonitor>(BroadcastDeviceChange);
     SetLastError(ERROR_SUCCESS);
     return window;
 }
@@ -143,16 +147,20 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
 BOOL DestroyWindow(HWND hWnd)
 {
     std::unique_ptr<TDeviceChangeMonitor> monitor;
+    std::unique_ptr<TUdevMonitor> hidrawMonitor;
     {
         auto& windowing = Windowing();
         std::lock_guard lock(windowing.Lock);
         if (!windowing.Windows.erase(hWnd))
             return Fail(ERROR_INVALID_WINDOW_HANDLE);
-        if (TopLevelCount(windowing) == 0)
+        if (TopLevelCount(windowing) == 0) {
             monitor = std::move(windowing.Monitor);
+            hidrawMonitor = std::move(windowing.HidrawMonitor);
+        }
     }
-    // The monitor's thread is joined outside the lock: it may be about to post a broadcast.
+    // The monitors' threads are joined outside the lock: they may be about to post a broadcast.
     monitor.reset();
+    hidrawMonitor.reset();
     return TRUE;
 }
 

@@ -1,0 +1,31 @@
+# The uhid unit taken out in the middle of a session under Wine and placed again: the tool
+# logs the disconnection, connects again and runs a new session to its end.
+. "$LAB_ROOT/tests/lab/lib.sh"
+cli_exe=$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe
+[ "$LAB_UDEVD" = 1 ] || lab_skip "Wine sees later arrivals only with the udev daemon"
+
+cat >"$LAB_TMP/replug.script" <<'SCRIPT'
+expect VER
+send OK 1.0.05\r\n
+expect GSER
+unplug
+plug
+expect VER
+send OK 1.0.05\r\n
+expect GSER
+send OK P1       B2       S3\r\n
+quiet 300
+SCRIPT
+start_unit replug --script "$LAB_TMP/replug.script" --trace "$LAB_OUT/replug.trace"
+wine_run "$cli_exe" --read-info no --write-serial no --timeout 240 >"$LAB_OUT/replug.log" 2>"$LAB_OUT/replug.err"
+rc=$?
+wait_unit replug 60 || { cat "$LAB_OUT/replug.out" "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "the unit's script failed"; }
+[ $rc -eq 0 ] || { cat "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "tolvane-cli.exe exit $rc"; }
+sed -E 's/^[^,]*,//' "$LAB_OUT/replug.log" >"$LAB_TMP/messages"
+for line in 'Connect device' 'Disconnect device.' '99 status'; do
+  grep -q -- "$line" "$LAB_TMP/messages" || { cat "$LAB_OUT/replug.log"; lab_fail "no '$line' in the log"; }
+done
+[ "$(grep -c 'Connect device' "$LAB_TMP/messages")" -eq 2 ] || { cat "$LAB_OUT/replug.log"; lab_fail "not two connections"; }
+awk '/Disconnect device\./ { d = 1 } d && /Connect device/ { c = 1 } c && / 99 status$/ { ok = 1 } END { exit !ok }' \
+  "$LAB_TMP/messages" || { cat "$LAB_OUT/replug.log"; lab_fail "no whole session after the re-placement"; }
+cat "$LAB_TMP/messages"

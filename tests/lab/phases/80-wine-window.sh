@@ -1,0 +1,44 @@
+# tolvane.exe, the Win32 window, under Wine on the lab's display: a whole session against a
+# uhid unit, both confirmation boxes answered with OK, and a picture of the window at the end.
+. "$LAB_ROOT/tests/lab/lib.sh"
+exe=$LAB_WINDOWS_BUILD/src/ui/win32/tolvane.exe
+[ "$LAB_UDEVD" = 1 ] || lab_skip "Wine sees later arrivals only with the udev daemon"
+
+start_unit window --trace "$LAB_OUT/window.trace"
+"$WINE" "$exe" </dev/null >"$LAB_OUT/tolvane.out" 2>&1 &
+app=$!
+wait_for 120 xdotool search --name '^TOLVANE$' || lab_fail "no window captioned TOLVANE"
+window=$(xdotool search --name '^TOLVANE$' | head -1)
+
+# answer_box N: waits for the N-th confirmation box and presses its default button (OK).
+answer_box() {
+  local box
+  wait_for 180 xdotool search --name '^Confirmation$' || { import -window root "$LAB_OUT/no-box-$1.png"; lab_fail "confirmation box $1 did not show"; }
+  box=$(xdotool search --name '^Confirmation$' | head -1)
+  xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
+  xdotool key --clearmodifiers Return
+  wait_for 60 sh -c "! xdotool search --name '^Confirmation\$' >/dev/null" || lab_fail "confirmation box $1 did not close"
+  lab_step "confirmation box $1 answered OK"
+}
+answer_box 1
+answer_box 2
+
+# The last report is the unit's reply to SSER; then the window settles.
+wait_for 120 sh -c "grep ' > ' '$LAB_OUT/window.trace' | tail -1 | cut -d' ' -f3 | grep -q '^00'\$(printf SSER | od -An -tx1 | tr -d ' \n')" ||
+  lab_fail "no SSER reached the unit"
+wait_for_line 60 "$LAB_OUT/window.trace" ' < 00'"$(printf 'OK\r\n' | od -An -tx1 | tr -d ' \n')"
+shot=$LAB_OUT/tolvane-windows-session.png
+previous=
+for _ in $(seq 60); do
+  sum=$(import -window "$window" rgb:- | md5sum)
+  [ "$sum" = "$previous" ] && break
+  previous=$sum
+  sleep 0.5
+done
+import -window "$window" "$shot"
+lab_step "screenshot: $shot"
+
+"$WINE" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
+wait_for 60 sh -c "! kill -0 $app 2>/dev/null" || lab_fail "tolvane.exe did not close on WM_CLOSE"
+wait $app
+stop_unit window || true
