@@ -61,7 +61,8 @@ THidDeviceController::THidDeviceController(rtl::TComponent* owner) : rtl::TCompo
         if (FNotifyWnd) {
             SetWindowLongPtrA(FNotifyWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
             // The first scan runs from the message loop, once the owner has finished loading.
-            PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam);
+            FFirstScanPending =
+                PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam) != FALSE;
         }
     } else {
         FInterfaceGuid = DefaultHidInterfaceGuid;
@@ -94,10 +95,19 @@ THidDeviceController::~THidDeviceController()
 
 void THidDeviceController::HandleNotifyMessage(TMessage& Message)
 {
-    if (Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED) {
+    const auto param = static_cast<std::int32_t>(Message.LParam);
+    bool act = Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED;
+    if (act && param == FirstScanParam)
+        FFirstScanPending = false;
+    // A broadcast ahead of the posted first scan is left to that scan, which finds the same
+    // devices: acted upon, it would list them first and the first scan would then report a
+    // change of nothing.
+    else if (FFirstScanPending)
+        act = false;
+    if (act) {
         // A notice that comes while a rescan runs may be of a change after its enumeration;
         // dropping it would leave a new device unseen until some later broadcast.
-        FPendingChange = static_cast<std::int32_t>(Message.LParam);
+        FPendingChange = param;
         if (!FRescanning) {
             FRescanning = true;
             try {

@@ -86,6 +86,7 @@ private:
     bool FRescanning = false;
     // The lParam of a notice not yet acted upon; one that comes during a rescan waits here.
     std::optional<std::int32_t> FPendingChange;
+    bool FFirstScanPending = false;
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
 };

@@ -30,6 +30,22 @@ TEST_F(ControllerEvents, FirstScanReportsOneChangeEvenWithoutDevicesAndAQuietBro
     EXPECT_THAT(FRecorder.Events, ElementsAre("change"));
 }
 
+TEST_F(ControllerEvents, ABroadcastAheadOfThePostedFirstScanLeavesItTheOnlyChange)
+{
+    // A unit placed once the notification window stands is broadcast, and the broadcast may
+    // be handled before the first scan the constructor posted.
+    Place({});
+    FController = std::make_unique<hid::THidDeviceController>(nullptr);
+    FController->BeginLoading();
+    FController->SetOnArrival(hid::THidPlugEvent::Of<&TRecorder::Arrival>(&FRecorder));
+    FController->SetOnDeviceChange(rtl::TNotifyEvent::Of<&TRecorder::Change>(&FRecorder));
+    FController->EndLoading();
+    hid::TMessage broadcast{WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, 0};
+    FController->HandleNotifyMessage(broadcast);
+    Drain();
+    EXPECT_THAT(FRecorder.Events, ElementsAre("arrival quillmark", "change"));
+}
+
 TEST_F(ControllerEvents, LaterArrivalsAreAppendedAndAnUnchangedBroadcastRaisesNothing)
 {
     Place({"--name", "b", "--count", "2"}, 2);
