@@ -20,7 +20,10 @@ start_unit replug --script "$LAB_TMP/replug.script" --trace "$LAB_OUT/replug.tra
 wine_run "$cli_exe" --read-info no --write-serial no --timeout 240 >"$LAB_OUT/replug.log" 2>"$LAB_OUT/replug.err"
 rc=$?
 wait_unit replug 60 || { cat "$LAB_OUT/replug.out" "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "the unit's script failed"; }
-[ $rc -eq 0 ] || { cat "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "tolvane-cli.exe exit $rc"; }
+# The session cut by the removal counts as failed, so the run exits 4 after the whole one.
+[ $rc -eq 4 ] || { cat "$LAB_OUT/replug.log" "$LAB_OUT/replug.err"; lab_fail "tolvane-cli.exe exit $rc"; }
+[ "$(grep '^result:' "$LAB_OUT/replug.err" | tr -d '\r' | tr '\n' '|')" = "result: failed unit-removed|result: ok|" ] ||
+  { cat "$LAB_OUT/replug.err"; lab_fail "not one cut and one whole session"; }
 sed -E 's/^[^,]*,//' "$LAB_OUT/replug.log" >"$LAB_TMP/messages"
 for line in 'Connect device' 'Disconnect device.' '99 status'; do
   grep -q -- "$line" "$LAB_TMP/messages" || { cat "$LAB_OUT/replug.log"; lab_fail "no '$line' in the log"; }
