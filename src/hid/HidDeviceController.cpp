@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 
 namespace hid {
 
@@ -63,6 +64,11 @@ THidDeviceController::THidDeviceController(rtl::TComponent* owner) : rtl::TCompo
             // The first scan runs from the message loop, once the owner has finished loading.
             FFirstScanPending =
                 PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam) != FALSE;
+        } else {
+            // Without it no scan ever runs: say so rather than wait for a unit in silence.
+            std::fprintf(stderr,
+                         "tolvane: cannot create the device-notification window (error %lu): no device is scanned\n",
+                         static_cast<unsigned long>(GetLastError()));
         }
     } else {
         FInterfaceGuid = DefaultHidInterfaceGuid;
