@@ -45,6 +45,9 @@ for try in 1 2 3; do
 done
 echo "run-phases: display and Wine prefix ready in $(since "$t0") s"
 
+# Wine's HID bus lives in one of its driver hosts: say after which phase a host went.
+hosts() { pgrep -c -f 'winedevice\.exe' || true; }
+hosts_before=$(hosts)
 failed=() summary=()
 for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
   name=$(basename "$phase" .sh)
@@ -84,6 +87,9 @@ for phase in tests/lab/phases/[0-9][0-9]-*.sh; do
     *) result=FAIL; failed+=("$name") ;;
   esac
   line="$name: $result ($(since "$t") s)"
+  hosts_now=$(hosts)
+  [ "$hosts_now" = "$hosts_before" ] || line+=" [Wine's driver hosts: $hosts_before -> $hosts_now]"
+  hosts_before=$hosts_now
   summary+=("$line")
   echo "-- $line"
 done

@@ -4,6 +4,17 @@
 exe=$LAB_WINDOWS_BUILD/src/ui/win32/tolvane.exe
 [ "$LAB_UDEVD" = 1 ] || lab_skip "Wine sees later arrivals only with the udev daemon"
 
+# What a failure leaves: the window's controls (its activity log among them), the devices
+# Wine's HID stack offers now, and Wine's driver hosts (winebus runs in one of them).
+show_state() {
+  "$WINE" "$LAB_WINDOWS_BUILD/tests/windows/window-text.exe" TForm1 </dev/null 2>&1 | tr -d '\r' >"$LAB_OUT/window-text.txt"
+  timeout 120 "$WINE" "$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe" --list </dev/null 2>&1 | tr -d '\r' >"$LAB_OUT/wine-devices.txt"
+  ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay' >"$LAB_OUT/wine-hosts.txt"
+  echo "the window's controls:"; cat "$LAB_OUT/window-text.txt"
+  echo "devices Wine offers (tolvane-cli.exe --list):"; cat "$LAB_OUT/wine-devices.txt"
+  echo "Wine's driver hosts:"; cat "$LAB_OUT/wine-hosts.txt"
+}
+
 start_unit window --trace "$LAB_OUT/window.trace"
 "$WINE" "$exe" </dev/null >"$LAB_OUT/tolvane.out" 2>&1 &
 app=$!
@@ -13,7 +24,7 @@ window=$(xdotool search --name '^TOLVANE$' | head -1)
 # answer_box N: waits for the N-th confirmation box and presses its default button (OK).
 answer_box() {
   local box
-  wait_for 180 xdotool search --name '^Confirmation$' || { import -window root "$LAB_OUT/no-box-$1.png"; lab_fail "confirmation box $1 did not show"; }
+  wait_for 180 xdotool search --name '^Confirmation$' || { import -window root "$LAB_OUT/no-box-$1.png"; show_state; lab_fail "confirmation box $1 did not show"; }
   box=$(xdotool search --name '^Confirmation$' | head -1)
   xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
   xdotool key --clearmodifiers Return
