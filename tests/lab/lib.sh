@@ -136,3 +136,12 @@ exchange_times() {
            p = int(NR * 0.99 + 0.999); if (p > NR) p = NR
            printf "n=%d median=%.2f ms p99=%.2f ms max=%.2f ms\n", NR, v[int((NR + 1) / 2)], v[p], v[NR] }'
 }
+
+# show_wine_devices: what Wine's HID stack offers now (tolvane-cli.exe --list) and its driver
+# hosts (winebus runs in one), to tell a device Wine never offered from one the tool missed.
+show_wine_devices() {
+  echo "devices Wine offers (tolvane-cli.exe --list):"
+  timeout 120 "$WINE" "$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe" --list </dev/null 2>&1 | tr -d '\r'
+  echo "Wine's driver hosts:"
+  ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay'
+}

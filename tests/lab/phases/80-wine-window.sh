@@ -4,15 +4,12 @@
 exe=$LAB_WINDOWS_BUILD/src/ui/win32/tolvane.exe
 [ "$LAB_UDEVD" = 1 ] || lab_skip "Wine sees later arrivals only with the udev daemon"
 
-# What a failure leaves: the window's controls (its activity log among them), the devices
-# Wine's HID stack offers now, and Wine's driver hosts (winebus runs in one of them).
+# What a failure leaves: the window's controls (its activity log among them) and the devices
+# Wine offers.
 show_state() {
-  "$WINE" "$LAB_WINDOWS_BUILD/tests/windows/window-text.exe" TForm1 </dev/null 2>&1 | tr -d '\r' >"$LAB_OUT/window-text.txt"
-  timeout 120 "$WINE" "$LAB_WINDOWS_BUILD/src/ui/console/tolvane-cli.exe" --list </dev/null 2>&1 | tr -d '\r' >"$LAB_OUT/wine-devices.txt"
-  ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay' >"$LAB_OUT/wine-hosts.txt"
-  echo "the window's controls:"; cat "$LAB_OUT/window-text.txt"
-  echo "devices Wine offers (tolvane-cli.exe --list):"; cat "$LAB_OUT/wine-devices.txt"
-  echo "Wine's driver hosts:"; cat "$LAB_OUT/wine-hosts.txt"
+  echo "the window's controls:"
+  "$WINE" "$LAB_WINDOWS_BUILD/tests/windows/window-text.exe" TForm1 </dev/null 2>&1 | tr -d '\r'
+  show_wine_devices
 }
 
 start_unit window --trace "$LAB_OUT/window.trace"
