@@ -3,7 +3,6 @@
 #include "Main.h"
 
 #include "rtl/TimeStamp.h"
-#include "winapi/winapi.h"
 
 #include <algorithm>
 #include <cstring>

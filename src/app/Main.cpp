@@ -7,6 +7,8 @@
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
 
+#include "TolvaneVersion.h"
+
 namespace app {
 
 using rtl::TNotifyEvent;
