@@ -1,5 +1,6 @@
-# cmake -P: compiles one probe per case with the flags of the case's library and checks that
-# it compiles, or fails because the header it names is not found. Also refuses an #include that
+# cmake -P: runs the preprocessor over one probe per case with the include flags of the case's
+# library (including is all that is in question) and checks that it succeeds, or fails because
+# the header it names is not found. Also refuses an #include that
 # climbs out of its folder with "../", which would step around the include roots.
 set(probe_dir ${FLAGS_DIR}/probes)
 file(MAKE_DIRECTORY ${probe_dir})
@@ -15,7 +16,7 @@ foreach(case IN LISTS cases)
   math(EXPR index "${index} + 1")
   set(probe ${probe_dir}/probe${index}.cpp)
   file(WRITE ${probe} "#include \"${header}\"\n")
-  execute_process(COMMAND ${COMPILER} ${STANDARD} -fsyntax-only ${flags} ${probe}
+  execute_process(COMMAND ${COMPILER} ${STANDARD} -E ${flags} ${probe}
     RESULT_VARIABLE result ERROR_VARIABLE errors OUTPUT_QUIET)
   string(FIND "${errors}" "${header}: No such file" missing)
   if(expect STREQUAL "compiles" AND NOT result EQUAL 0)
