@@ -236,6 +236,16 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
         } else if (keyword == "quiet" || keyword == "sleep") {
             step.Kind = keyword == "quiet" ? TStepKind::Quiet : TStepKind::Sleep;
             ok = ParseMilliseconds(argument, step.Milliseconds, message);
+        } else if (keyword == "await") {
+            step.Kind = TStepKind::Await;
+            const auto file = EscapedText(argument, message);
+            ok = file.has_value();
+            if (ok && file->empty()) {
+                message = "await needs a file";
+                ok = false;
+            }
+            if (ok)
+                step.File = *file;
         } else if (keyword == "upload") {
             step.Kind = TStepKind::Upload;
             ok = ParseUpload(argument, step, message);
@@ -271,9 +281,13 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
 bool TScript::LoadFiles(const std::string& baseDirectory, TScriptError& error)
 {
     for (TScriptStep& step : FSteps) {
-        if (step.Kind != TStepKind::Upload)
+        if (step.Kind != TStepKind::Upload && step.Kind != TStepKind::Await)
             continue;
         const std::string path = step.File.front() == '/' ? step.File : baseDirectory + "/" + step.File;
+        if (step.Kind == TStepKind::Await) {
+            step.File = path;
+            continue;
+        }
         if (!ReadWholeFile(path, step.FileContents, error)) {
             error = {step.Line, error.Message};
             return false;
