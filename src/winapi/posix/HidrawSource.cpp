@@ -136,7 +136,6 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
         record.Identity.OutputLength = collection.OutputLength;
         record.Identity.FeatureLength = collection.FeatureLength;
         record.Identity.Instance = InstanceBase | static_cast<DWORD>((parent.Number & 0x7FFFFF) << 8) | index;
-        record.FromSystem = true;
         const std::string vidPid = "VID_" + Hex4(parent.Vendor) + "&PID_" + Hex4(parent.Product);
         const std::string page = "UP:" + Hex4(collection.UsagePage);
         const std::string usage = page + "_U:" + Hex4(collection.Usage);

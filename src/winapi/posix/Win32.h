@@ -191,10 +191,7 @@ struct WNDCLASSA {
 };
 
 // SetupApi.
-#define DIGCF_DEFAULT 0x00000001u
 #define DIGCF_PRESENT 0x00000002u
-#define DIGCF_ALLCLASSES 0x00000004u
-#define DIGCF_PROFILE 0x00000008u
 #define DIGCF_DEVICEINTERFACE 0x00000010u
 #define SPINT_ACTIVE 0x00000001u
 
@@ -224,12 +221,8 @@ struct WNDCLASSA {
 #define SPDRP_CHARACTERISTICS 0x1Bu
 #define SPDRP_ADDRESS 0x1Cu
 #define SPDRP_UI_NUMBER_DESC_FORMAT 0x1Du
-#define SPDRP_DEVICE_POWER_DATA 0x1Eu
 
-#define REG_NONE 0u
 #define REG_SZ 1u
-#define REG_BINARY 3u
-#define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
 
 struct SP_DEVICE_INTERFACE_DATA {
@@ -319,7 +312,6 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 BOOL SetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
