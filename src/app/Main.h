@@ -193,6 +193,10 @@ private:
     void ShowIdentity();
     // True when count more bytes keep the upload under its cap; otherwise logs the refusal
     // and refuses the rest of the transfer.
+    void StartUpload(const AnsiString& packet);
+    void TakeUploadData(const AnsiString& packet);
+    void EndUpload(const AnsiString& packet);
+    void VerifyUpload(const AnsiString& packet);
     bool FitsUpload(std::size_t count);
     void ParseUploadedFile();
 };
