@@ -52,6 +52,49 @@ std::vector<TEnumerated> EnumerateInterfaces(HDEVINFO set)
     }
 }
 
+struct TExpected {
+    const char* Name;
+    USHORT Vid, Pid, In, Out;
+    std::u16string Product;
+};
+
+// What HID.dll tells of the unit at `path`: attributes, report lengths, product string.
+void ExpectIdentity(const std::string& path, const TExpected& expected)
+{
+    auto attributes = TEST_ENTRY("HID.dll", HidD_GetAttributes);
+    auto preparsed = TEST_ENTRY("HID.dll", HidD_GetPreparsedData);
+    auto freePreparsed = TEST_ENTRY("HID.dll", HidD_FreePreparsedData);
+    auto caps = TEST_ENTRY("HID.dll", HidP_GetCaps);
+    auto product = TEST_ENTRY("HID.dll", HidD_GetProductString);
+    auto buffers = TEST_ENTRY("HID.dll", HidD_GetNumInputBuffers);
+    HANDLE handle = OpenUnit(path, GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+
+    HIDD_ATTRIBUTES id{};
+    id.Size = sizeof id;
+    ASSERT_TRUE(attributes(handle, &id));
+    EXPECT_EQ(id.VendorID, expected.Vid);
+    EXPECT_EQ(id.ProductID, expected.Pid);
+
+    PHIDP_PREPARSED_DATA data = nullptr;
+    ASSERT_TRUE(preparsed(handle, &data));
+    HIDP_CAPS capabilities{};
+    EXPECT_EQ(caps(data, &capabilities), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(capabilities.InputReportByteLength, expected.In);
+    EXPECT_EQ(capabilities.OutputReportByteLength, expected.Out);
+    EXPECT_TRUE(freePreparsed(data));
+    EXPECT_EQ(caps(data, &capabilities), HIDP_STATUS_INVALID_PREPARSED_DATA);
+    EXPECT_EQ(caps(nullptr, &capabilities), HIDP_STATUS_INVALID_PREPARSED_DATA);
+
+    char16_t text[254] = {};
+    ASSERT_TRUE(product(handle, text, sizeof text));
+    EXPECT_EQ(std::u16string(text), expected.Product);
+    ULONG count = 0;
+    EXPECT_TRUE(buffers(handle, &count));
+    EXPECT_GE(count, 2u);
+    CloseHandle(handle);
+}
+
 class SetupApi : public ::testing::Test {
 protected:
     TScratchUnitDirectory FUnits;
@@ -72,51 +115,15 @@ TEST_F(SetupApi, ThreeUnitsAreEnumeratedInNameOrderWithTheirIdentities)
     auto units = EnumerateInterfaces(set);
     ASSERT_EQ(units.size(), 3u);
 
-    struct TExpected {
-        const char* Name;
-        USHORT Vid, Pid, In, Out;
-        std::u16string Product;
-    };
     const TExpected expected[] = {
         {"unit-a", 0x1209, 0x0043, 1025, 65, u"Quillmark"},
         {"unit-b", 0x1209, 0x7800, 1025, 65, u"Quillmark B"},
         {"unit-c", 0x1D50, 0x7802, 65, 17, u"Quillmark \u03A9"},
     };
-    auto attributes = TEST_ENTRY("HID.dll", HidD_GetAttributes);
-    auto preparsed = TEST_ENTRY("HID.dll", HidD_GetPreparsedData);
-    auto freePreparsed = TEST_ENTRY("HID.dll", HidD_FreePreparsedData);
-    auto caps = TEST_ENTRY("HID.dll", HidP_GetCaps);
-    auto product = TEST_ENTRY("HID.dll", HidD_GetProductString);
-    auto buffers = TEST_ENTRY("HID.dll", HidD_GetNumInputBuffers);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(expected[i].Name);
         EXPECT_EQ(units[i].Path, FUnits.SocketPath(expected[i].Name));
-        HANDLE handle = OpenUnit(units[i].Path, GENERIC_READ | GENERIC_WRITE);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-
-        HIDD_ATTRIBUTES id{};
-        id.Size = sizeof id;
-        ASSERT_TRUE(attributes(handle, &id));
-        EXPECT_EQ(id.VendorID, expected[i].Vid);
-        EXPECT_EQ(id.ProductID, expected[i].Pid);
-
-        PHIDP_PREPARSED_DATA data = nullptr;
-        ASSERT_TRUE(preparsed(handle, &data));
-        HIDP_CAPS capabilities{};
-        EXPECT_EQ(caps(data, &capabilities), HIDP_STATUS_SUCCESS);
-        EXPECT_EQ(capabilities.InputReportByteLength, expected[i].In);
-        EXPECT_EQ(capabilities.OutputReportByteLength, expected[i].Out);
-        EXPECT_TRUE(freePreparsed(data));
-        EXPECT_EQ(caps(data, &capabilities), HIDP_STATUS_INVALID_PREPARSED_DATA);
-        EXPECT_EQ(caps(nullptr, &capabilities), HIDP_STATUS_INVALID_PREPARSED_DATA);
-
-        char16_t text[254] = {};
-        ASSERT_TRUE(product(handle, text, sizeof text));
-        EXPECT_EQ(std::u16string(text), expected[i].Product);
-        ULONG count = 0;
-        EXPECT_TRUE(buffers(handle, &count));
-        EXPECT_GE(count, 2u);
-        CloseHandle(handle);
+        ExpectIdentity(units[i].Path, expected[i]);
     }
     // Every placement has its own instance.
     EXPECT_NE(units[0].DevInst, units[1].DevInst);
