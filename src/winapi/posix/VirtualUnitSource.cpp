@@ -51,22 +51,12 @@ bool ParseNumber(std::string_view text, unsigned long long limit, unsigned long 
     return ec == std::errc() && end == text.data() + text.size() && value <= limit;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
 // One connection attempt that never blocks: the socket, or the errno in err (EAGAIN: the
 // unit's backlog is full, ECONNREFUSED: nobody listens, as after a unit was killed).
 TFd ConnectNow(const std::string& path, int& err)
 {
     sockaddr_un address;
-    if (!FillAddress(path, address)) {
+    if (!FillUnitAddress(path, address)) {
         err = ENAMETOOLONG;
         return {};
     }
