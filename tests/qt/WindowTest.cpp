@@ -190,7 +190,7 @@ TEST_F(QtWindow, ClosingWhileAUnitIsLentEndsCleanly)
         window.show();
         auto& form = window.Form();
         ASSERT_TRUE(RunUntil([&] { return form.FState == app::stSerialInfoWait && form.FHidDevice; }));
-        ASSERT_NE(form.FHidDevice->FReader, nullptr);
+        ASSERT_TRUE(form.FHidDevice->ReaderRunning());
         // The menus are disabled now; the title bar's close still ends the program.
         EXPECT_FALSE(window.ActionOf(form.File1)->isEnabled());
         window.close();
