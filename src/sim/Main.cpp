@@ -95,6 +95,79 @@ void WaitForStop()
     }
 }
 
+// Reads what the options name (script, information file, report descriptor); false after a
+// diagnostic, with the exit code in `exitCode`.
+bool LoadInputs(TSimOptions& options, TScript& script, TBytes& reportDescriptor, int& exitCode)
+{
+    exitCode = ExitUsage;
+    if (!options.Script.empty() && !LoadScript(options.Script, script))
+        return false;
+    if (!options.InfoFile.empty()) {
+        TBytes contents;
+        TScriptError readError;
+        if (!ReadWholeFile(options.InfoFile, contents, readError)) {
+            exitCode = UsageError("--info-file: " + readError.Message);
+            return false;
+        }
+        options.Model.InfoFile = std::move(contents);
+    }
+    return options.Descriptor.empty() || LoadDescriptor(options.Descriptor, reportDescriptor);
+}
+
+// The unit directory for sockets; empty for uhid.
+bool PrepareDirectory(const TSimOptions& options, std::string& directory)
+{
+    if (options.Transport != TTransport::Socket)
+        return true;
+    directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
+    if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
+        PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PlaceUnits(const TSimOptions& options, const std::string& directory, const TBytes& reportDescriptor,
+                TTrace* trace, std::vector<std::unique_ptr<TVirtualUnit>>& units)
+{
+    for (unsigned i = 1; i <= options.Count; ++i) {
+        TUnitDescription description = options.Unit;
+        description.Directory = directory;
+        if (options.Count > 1)
+            description.Name += "-" + std::to_string(i);
+        auto unit = MakeUnit(options, description, reportDescriptor, trace);
+        std::string error;
+        if (!unit->Place(error)) {
+            PrintDiagnostic("cannot place %s: %s", description.Name.c_str(), error.c_str());
+            return false; // the units placed so far are taken out by their destructors
+        }
+        units.push_back(std::move(unit));
+    }
+    return true;
+}
+
+// Every unit answers from the behaviour model (or stays silent with a foreign descriptor) until
+// a stop signal.
+int RunUntilStopped(const TSimOptions& options, const TBytes& reportDescriptor,
+                    std::vector<std::unique_ptr<TVirtualUnit>>& units)
+{
+    std::vector<std::thread> threads;
+    for (auto& unit : units) {
+        threads.emplace_back([&unit, &options, answers = reportDescriptor.empty()] {
+            if (answers)
+                TBehaviourModel(options.Model).Run(*unit, options.StepTimeout);
+            else
+                unit->Idle(TVirtualUnit::Forever);
+        });
+    }
+    WaitForStop();
+    for (std::thread& thread : threads)
+        thread.join();
+    for (auto& unit : units)
+        unit->Remove();
+    return ExitOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -112,27 +185,13 @@ int main(int argc, char** argv)
     }
 
     TScript script;
-    if (!options.Script.empty() && !LoadScript(options.Script, script))
-        return ExitUsage;
-    if (!options.InfoFile.empty()) {
-        TBytes contents;
-        TScriptError readError;
-        if (!ReadWholeFile(options.InfoFile, contents, readError))
-            return UsageError("--info-file: " + readError.Message);
-        options.Model.InfoFile = std::move(contents);
-    }
-
     TBytes reportDescriptor;
-    if (!options.Descriptor.empty() && !LoadDescriptor(options.Descriptor, reportDescriptor))
-        return ExitUsage;
+    int exitCode = ExitOk;
+    if (!LoadInputs(options, script, reportDescriptor, exitCode))
+        return exitCode;
     std::string directory;
-    if (options.Transport == TTransport::Socket) {
-        directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
-        if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
-            PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
-            return ExitUsage;
-        }
-    }
+    if (!PrepareDirectory(options, directory))
+        return ExitUsage;
     std::unique_ptr<TTrace> trace;
     if (!options.Trace.empty() && !(trace = TTrace::Open(options.Trace, error)))
         return UsageError(error);
@@ -142,38 +201,12 @@ int main(int argc, char** argv)
     }
 
     std::vector<std::unique_ptr<TVirtualUnit>> units;
-    for (unsigned i = 1; i <= options.Count; ++i) {
-        TUnitDescription description = options.Unit;
-        description.Directory = directory;
-        if (options.Count > 1)
-            description.Name += "-" + std::to_string(i);
-        auto unit = MakeUnit(options, description, reportDescriptor, trace.get());
-        if (!unit->Place(error)) {
-            PrintDiagnostic("cannot place %s: %s", description.Name.c_str(), error.c_str());
-            return ExitUsage; // the units placed so far are taken out by their destructors
-        }
-        units.push_back(std::move(unit));
-    }
-
+    if (!PlaceUnits(options, directory, reportDescriptor, trace.get(), units))
+        return ExitUsage;
     if (!options.Script.empty()) {
         const int result = TScriptRunner(*units.front(), script, options.Script, options.StepTimeout).Run();
         units.front()->Remove();
         return result;
     }
-
-    std::vector<std::thread> threads;
-    for (auto& unit : units) {
-        threads.emplace_back([&unit, &options, answers = reportDescriptor.empty()] {
-            if (answers)
-                TBehaviourModel(options.Model).Run(*unit, options.StepTimeout);
-            else
-                unit->Idle(TVirtualUnit::Forever);
-        });
-    }
-    WaitForStop();
-    for (std::thread& thread : threads)
-        thread.join();
-    for (auto& unit : units)
-        unit->Remove();
-    return ExitOk;
+    return RunUntilStopped(options, reportDescriptor, units);
 }
