@@ -111,6 +111,11 @@ void TForm1::HidCtrl1DeviceData(hid::THidDevice*, std::uint8_t, const void* Data
     ScheduleStep();
 }
 
+AnsiString TForm1::TestFramedReport() const
+{
+    return AnsiString(FReportBuf.begin(), FReportBuf.end());
+}
+
 bool TForm1::TakeResponse()
 {
     if (!FResponseReady)

@@ -55,6 +55,12 @@ TForm1::~TForm1()
     FormDestroy(this);
 }
 
+void TForm1::TestHoldState(std::int32_t state)
+{
+    FDeviceReady = true;
+    FState = state;
+}
+
 void TForm1::SetPeer(TFormPeer* peer)
 {
     Label1->SetPeer(peer);

@@ -3,8 +3,7 @@
 
 #include "FakeUnit.h"
 #include "HidFixture.h"
-
-#include "winapi/posix/TestHooks.h"
+#include "HiddenEntryPoints.h"
 
 #include <csignal>
 
@@ -166,8 +165,8 @@ TEST_F(ControllerEvents, AReplugBeforeTheReturnListsANewFreeObjectBesideTheStran
 
 // Hides one entry point for as long as it lives; nothing may stay hidden for later tests.
 struct THiddenEntryPoint {
-    THiddenEntryPoint(const char* module, const char* entry) { winapi::posix::HideEntryPoint(module, entry); }
-    ~THiddenEntryPoint() { winapi::posix::ShowAllEntryPoints(); }
+    THiddenEntryPoint(const char* module, const char* entry) { testsupport::HideEntryPoint(module, entry); }
+    ~THiddenEntryPoint() { testsupport::ShowAllEntryPoints(); }
 };
 
 TEST_F(ControllerEvents, AKilledUnitIsRemovedAndAUnitPlacedOverItsSocketIsTaken)

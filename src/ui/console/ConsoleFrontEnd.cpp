@@ -229,8 +229,6 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
         reporter.RunEnded(TSessionEnding::Interrupted);
     else if (reporter.AnyFailed())
         exitCode = ExitFailed;
-    // Give the unit back before the window goes, so its reader stops in an orderly way.
-    form.HidCtrl1->ReturnDevice(form.FHidDevice);
     rtl::Application->SetExceptionHook(nullptr);
     rtl::Application->SetTerminateHook(nullptr);
     return exitCode;
