@@ -103,7 +103,7 @@ void TForm1::Version1Click(rtl::TObject*)
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
-    const bool disconnected = FHidDevice && !FHidDevice->FAttached;
+    const bool disconnected = FHidDevice && !FHidDevice->Attached();
     if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);
