@@ -71,6 +71,8 @@ void TForm1::HandleVersionResponse()
     Log(VersionLogText + FFirmwareVersion);
     ShowIdentity();
     FFirmwareType = FFirmwareVersion.size() == 3 ? 1 : FFirmwareVersion.size() == 6 ? 2 : 0;
+    FOutcome.Firmware = FFirmwareVersion;
+    FOutcome.FirmwareType = FFirmwareType;
     Log(FirmwareTypeLogText + rtl::Format("%d", FFirmwareType));
     SendCommand("GSER");
     FState = stSerialInfoWait;

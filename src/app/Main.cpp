@@ -57,6 +57,12 @@ TForm1::~TForm1()
     FormDestroy(this);
 }
 
+void TForm1::TestHoldState(std::int32_t state)
+{
+    FDeviceReady = true;
+    FState = state;
+}
+
 void TForm1::SetPeer(TFormPeer* peer)
 {
     Label1->SetPeer(peer);
@@ -99,7 +105,7 @@ void TForm1::Version1Click(rtl::TObject*)
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
-    const bool disconnected = FHidDevice && !FHidDevice->FAttached;
+    const bool disconnected = FHidDevice && !FHidDevice->Attached();
     if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);

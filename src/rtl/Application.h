@@ -5,9 +5,12 @@
 #include <exception>
 #include <functional>
 
+// windows.h, where a file includes it, makes MessageBox a macro for MessageBoxA (the build
+// defines no UNICODE). The class is declared with the macro set aside and answers to both
+// names, so that files with and without windows.h call the same member.
 #ifdef _WIN32
-// windows.h renames MessageBox to MessageBoxA; every user of this header must see the same.
-#include <windows.h>
+#pragma push_macro("MessageBox")
+#undef MessageBox
 #endif
 
 namespace rtl {
@@ -24,6 +27,12 @@ public:
 
     // Modal; the result as Windows returns it. Without a hook every box is cancelled.
     int MessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags);
+#ifdef _WIN32
+    int MessageBoxA(const AnsiString& text, const AnsiString& caption, unsigned flags)
+    {
+        return MessageBox(text, caption, flags);
+    }
+#endif
     void SetMessageBoxHook(TMessageBoxHook hook) { FMessageBox = std::move(hook); }
 
     // Asks the front end to close the main window, which ends the message loop.
@@ -49,3 +58,7 @@ AnsiString ExceptionMessage(std::exception_ptr error);
 extern TApplication* Application;
 
 } // namespace rtl
+
+#ifdef _WIN32
+#pragma pop_macro("MessageBox")
+#endif

@@ -212,6 +212,8 @@ std::string HelpText()
            "                        upload FILE, awaiting the tool's UPLR replies\n"
            "  quiet MS              no output report for MS milliseconds\n"
            "  sleep MS              wait MS milliseconds, queueing output reports\n"
+           "  await FILE            wait until FILE exists (relative to the script), queueing\n"
+           "                        output reports; a test's way to say \"go on\"\n"
            "  unplug, plug          take the unit out, place it again\n"
            "Lines that are empty or start with # are ignored.\n"
            "\n"

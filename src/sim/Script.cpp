@@ -194,6 +194,69 @@ std::optional<TBytes> ParseEscapes(std::string_view text, std::string& error)
     return bytes;
 }
 
+namespace {
+
+// One step from its keyword and argument; `placed` follows the unit through unplug and plug.
+bool ParseStep(const std::string& keyword, std::optional<std::string_view> argument, bool& placed,
+               TScriptStep& step, std::string& message)
+{
+    const std::string_view text = argument.value_or(std::string_view());
+    if (keyword == "expect" || keyword == "send") {
+        step.Kind = keyword == "expect" ? TStepKind::Expect : TStepKind::Send;
+        auto bytes = ParseEscapes(text, message);
+        if (!bytes)
+            return false;
+        if (keyword == "expect" && bytes->empty()) {
+            message = "expect needs a text (expect-any takes any report)";
+            return false;
+        }
+        step.Bytes = std::move(*bytes);
+        return true;
+    }
+    if (keyword == "send-hex") {
+        step.Kind = TStepKind::Send;
+        return ParseHexBytes(text, step.Bytes, message);
+    }
+    if (keyword == "quiet" || keyword == "sleep") {
+        step.Kind = keyword == "quiet" ? TStepKind::Quiet : TStepKind::Sleep;
+        return ParseMilliseconds(text, step.Milliseconds, message);
+    }
+    if (keyword == "await") {
+        step.Kind = TStepKind::Await;
+        const auto file = EscapedText(text, message);
+        if (!file)
+            return false;
+        if (file->empty()) {
+            message = "await needs a file";
+            return false;
+        }
+        step.File = *file;
+        return true;
+    }
+    if (keyword == "upload") {
+        step.Kind = TStepKind::Upload;
+        return ParseUpload(text, step, message);
+    }
+    if (keyword == "expect-any" || keyword == "unplug" || keyword == "plug") {
+        step.Kind = keyword == "expect-any" ? TStepKind::ExpectAny
+            : keyword == "unplug"          ? TStepKind::Unplug
+                                           : TStepKind::Plug;
+        if (argument)
+            message = keyword + " takes no argument";
+        else if (step.Kind == TStepKind::Unplug && !placed)
+            message = "unplug while the unit is already out";
+        else if (step.Kind == TStepKind::Plug && placed)
+            message = "plug while the unit is already placed";
+        if (step.Kind == TStepKind::Unplug || step.Kind == TStepKind::Plug)
+            placed = step.Kind == TStepKind::Plug;
+        return message.empty();
+    }
+    message = "unknown keyword " + Quoted(keyword);
+    return false;
+}
+
+} // namespace
+
 bool TScript::Parse(const std::string& text, TScriptError& error)
 {
     FSteps.clear();
@@ -212,54 +275,13 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
             continue;
 
         const std::size_t space = content.find(' ');
-        const std::string keyword(content.substr(0, space));
-        const bool hasArgument = space != std::string_view::npos;
-        const std::string_view argument = hasArgument ? content.substr(space + 1) : std::string_view();
+        std::optional<std::string_view> argument;
+        if (space != std::string_view::npos)
+            argument = content.substr(space + 1);
         TScriptStep step;
         step.Line = line;
         std::string message;
-        bool ok = true;
-
-        if (keyword == "expect" || keyword == "send") {
-            step.Kind = keyword == "expect" ? TStepKind::Expect : TStepKind::Send;
-            auto bytes = ParseEscapes(argument, message);
-            ok = bytes.has_value();
-            if (ok && keyword == "expect" && bytes->empty()) {
-                message = "expect needs a text (expect-any takes any report)";
-                ok = false;
-            }
-            if (ok)
-                step.Bytes = std::move(*bytes);
-        } else if (keyword == "send-hex") {
-            step.Kind = TStepKind::Send;
-            ok = ParseHexBytes(argument, step.Bytes, message);
-        } else if (keyword == "quiet" || keyword == "sleep") {
-            step.Kind = keyword == "quiet" ? TStepKind::Quiet : TStepKind::Sleep;
-            ok = ParseMilliseconds(argument, step.Milliseconds, message);
-        } else if (keyword == "upload") {
-            step.Kind = TStepKind::Upload;
-            ok = ParseUpload(argument, step, message);
-        } else if (keyword == "expect-any" || keyword == "unplug" || keyword == "plug") {
-            step.Kind = keyword == "expect-any" ? TStepKind::ExpectAny
-                : keyword == "unplug"          ? TStepKind::Unplug
-                                               : TStepKind::Plug;
-            if (hasArgument) {
-                message = keyword + " takes no argument";
-                ok = false;
-            } else if (step.Kind == TStepKind::Unplug && !placed) {
-                message = "unplug while the unit is already out";
-                ok = false;
-            } else if (step.Kind == TStepKind::Plug && placed) {
-                message = "plug while the unit is already placed";
-                ok = false;
-            }
-            if (step.Kind == TStepKind::Unplug || step.Kind == TStepKind::Plug)
-                placed = step.Kind == TStepKind::Plug;
-        } else {
-            message = "unknown keyword " + Quoted(keyword);
-            ok = false;
-        }
-        if (!ok) {
+        if (!ParseStep(std::string(content.substr(0, space)), argument, placed, step, message)) {
             error = {line, message};
             return false;
         }
@@ -271,9 +293,13 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
 bool TScript::LoadFiles(const std::string& baseDirectory, TScriptError& error)
 {
     for (TScriptStep& step : FSteps) {
-        if (step.Kind != TStepKind::Upload)
+        if (step.Kind != TStepKind::Upload && step.Kind != TStepKind::Await)
             continue;
         const std::string path = step.File.front() == '/' ? step.File : baseDirectory + "/" + step.File;
+        if (step.Kind == TStepKind::Await) {
+            step.File = path;
+            continue;
+        }
         if (!ReadWholeFile(path, step.FileContents, error)) {
             error = {step.Line, error.Message};
             return false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <unistd.h>
 
 namespace sim {
 
@@ -69,6 +70,8 @@ std::optional<TScriptRunner::TFailure> TScriptRunner::RunStep(const TScriptStep&
     case TStepKind::Sleep:
         FStopped = FUnit.Idle(std::chrono::milliseconds(step.Milliseconds)) == TWaitResult::Stopped;
         return std::nullopt;
+    case TStepKind::Await:
+        return AwaitFile(step);
     case TStepKind::Unplug:
         FUnit.Remove();
         return std::nullopt;
@@ -118,6 +121,22 @@ std::optional<TScriptRunner::TFailure> TScriptRunner::StayQuiet(const TScriptSte
     case TWaitResult::Stopped:
         FStopped = true;
         return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<TScriptRunner::TFailure> TScriptRunner::AwaitFile(const TScriptStep& step)
+{
+    // Looked for again every few milliseconds; output reports queue meanwhile, as in a sleep.
+    constexpr std::chrono::milliseconds LookAgain(5);
+    const auto deadline = std::chrono::steady_clock::now() + FStepTimeout;
+    while (::access(step.File.c_str(), F_OK) != 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return TFailure{"the file " + step.File, "it did not appear within " + SecondsText(FStepTimeout)};
+        if (FUnit.Idle(LookAgain) == TWaitResult::Stopped) {
+            FStopped = true;
+            return std::nullopt;
+        }
     }
     return std::nullopt;
 }

@@ -2,6 +2,8 @@
 
 #include "Console.h"
 
+#include "winapi/posix/UnitDirectory.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,26 +16,18 @@
 
 namespace sim {
 
+using winapi::posix::FillUnitAddress;
+
 namespace {
 
 constexpr std::size_t OpenRequestLimit = 64;
-
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
 
 // A socket file nobody accepts on is a leftover of a process that died; one that accepts
 // belongs to a running unit that must not be displaced.
 bool IsSomeoneListening(const std::string& path)
 {
     sockaddr_un address;
-    if (!FillAddress(path, address))
+    if (!FillUnitAddress(path, address))
         return false;
     TFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     return probe.IsOpen()
@@ -75,7 +69,7 @@ bool TSocketUnit::Place(std::string& error)
     const std::string hidden = FDescription.Directory + "/." + FDescription.Name + ".sock."
         + std::to_string(::getpid());
     sockaddr_un address;
-    if (!FillAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
+    if (!FillUnitAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
         error = "socket path too long for AF_UNIX: " + hidden;
         return false;
     }

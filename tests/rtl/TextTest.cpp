@@ -48,6 +48,15 @@ TEST(Text, FormatHasNoLengthLimit)
     EXPECT_EQ(rtl::Format("%s", ""), "");
 }
 
+TEST(Text, LowerCaseTouchesOnlyAToZAndHex4ShowsFourDigitsOfTheLow16Bits)
+{
+    EXPECT_EQ(rtl::LowerCase("Tolvane@[Notify]_Z"), "tolvane@[notify]_z");
+    EXPECT_EQ(rtl::LowerCase("\xC0\xDA\xDE"), "\xC0\xDA\xDE");
+    EXPECT_EQ(rtl::Hex4(0x1D50), "1d50");
+    EXPECT_EQ(rtl::Hex4(0x7), "0007");
+    EXPECT_EQ(rtl::Hex4(0x12345), "2345");
+}
+
 TEST(Text, TimeStampIsTwoDigitDateTimeAndMilliseconds)
 {
     std::tm local {};

@@ -93,6 +93,8 @@ TEST_F(SimScriptRun, FailingStepExitsOneWithLineAndWhatArrived)
              c.SendReply(0x1003, 1);
          },
          {"script.txt:1: UPLR code 4099 status 0 after UPLE: UPLR code 4099 status 1 (refused)"}},
+        {"await never\n", {"--step-timeout", "0.2"}, "open rw", [](TTestClient&) {},
+         {"script.txt:1: the file ", "/never: it did not appear within 0.2 s"}},
     };
     for (const TFailureCase& c : cases) {
         const std::string script = WriteFile("script.txt", c.Script);
@@ -148,6 +150,20 @@ TEST_F(SimScriptRun, UnplugAndPlugPlaceTheUnitAgainWithANewInstance)
     const auto answer = second->Receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(TextOf(*answer), "again");
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SimScriptRun, AwaitHoldsTheScriptUntilTheFileExistsWhileReportsQueue)
+{
+    const std::string script = WriteFile("script.txt", "await go\nexpect VER\nsend after\n");
+    const std::string path = Place({"--script", script, "--step-timeout", "60"});
+    auto client = OpenClient(path);
+    client->SendCommand("VER");
+    EXPECT_FALSE(FSim->WaitForExit(std::chrono::milliseconds(200))) << "the script waits for its file";
+    WriteFile("go", "");
+    const auto answer = client->Receive();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(TextOf(*answer), "after");
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
 }
 

@@ -65,9 +65,9 @@ int ListDevices(std::ostream& out, std::ostream& err)
         hid::THidDevice* device = controller.Devices(i);
         HIDP_CAPS caps;
         device->ReadCapabilities(caps);
-        out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
+        out << Hex4(device->HidAttributes().VendorID) << ':' << Hex4(device->HidAttributes().ProductID) << '\t'
             << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
-            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
+            << EscapeControls(device->DeviceInfo().FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
             << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
             << caps.FeatureReportByteLength << '\n';
     }

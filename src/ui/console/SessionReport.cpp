@@ -62,7 +62,7 @@ TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, cons
     case TSessionEnding::Finished:
         break;
     }
-    const auto& outcome = form.FOutcome;
+    const auto& outcome = form.Outcome();
     if (outcome.Failure)
         return {false, outcome.Failure};
     if (!outcome.IdentityRead)
@@ -77,10 +77,10 @@ TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, cons
 std::string SessionRecord(const app::TForm1& form, const TSessionResult& result,
                           std::chrono::system_clock::time_point time)
 {
-    const auto& outcome = form.FOutcome;
+    const auto& outcome = form.Outcome();
     return "{\"time\":\"" + Utc(time) + "\",\"product\":" + Text(true, outcome.Product)
-        + ",\"firmware\":" + Text(outcome.VersionRead, form.FFirmwareVersion)
-        + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(form.FFirmwareType) : "null")
+        + ",\"firmware\":" + Text(outcome.VersionRead, outcome.Firmware)
+        + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(outcome.FirmwareType) : "null")
         + ",\"pcb\":" + Text(outcome.IdentityRead, outcome.Pcb) + ",\"bat\":" + Text(outcome.IdentityRead, outcome.Bat)
         + ",\"ser\":" + Text(outcome.IdentityRead, outcome.Ser) + ",\"fileVerified\":" + Bool(outcome.FileVerified)
         + ",\"serialWritten\":" + Bool(outcome.SerialWritten) + ",\"result\":\"" + (result.Ok ? "ok" : "failed")
@@ -239,13 +239,13 @@ bool TRecordFile::Append(const std::string& line, std::string& error)
 
 void TSessionReporter::SessionEnded(rtl::TObject*)
 {
-    Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
+    Report(FForm.State() == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
 }
 
 void TSessionReporter::RunEnded(TSessionEnding ending)
 {
-    if (FForm.FHidDevice)
-        Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : ending);
+    if (FForm.HoldsUnit())
+        Report(FForm.State() == app::stFinished ? TSessionEnding::Finished : ending);
 }
 
 void TSessionReporter::Report(TSessionEnding ending)

@@ -26,9 +26,7 @@ struct TDeviceIdentity {
 struct TDeviceRecord {
     std::string Path;
     TDeviceIdentity Identity;
-    // Plug-and-play properties a system source knows of its device; a virtual unit has none
-    // and is described as the vendor-defined collection it plays.
-    bool FromSystem = false;
+    // Plug-and-play properties a system source knows of its device; a virtual unit has none.
     std::vector<std::string> HardwareIds{};
     std::string Service{};
     std::string Location{};

@@ -344,16 +344,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 
 const std::vector<TExport>& winapi::posix::Kernel32DllExports()
 {
+    // The rest of kernel32 is linked directly, as on Windows; only the cancels are looked up.
     static const std::vector<TExport> exports = {
         Export("CancelIo", &::CancelIo),
         Export("CancelIoEx", &::CancelIoEx),
-        Export("CloseHandle", &::CloseHandle),
-        Export("CreateFileA", &::CreateFileA),
-        Export("GetLastError", &::GetLastError),
-        Export("GetOverlappedResult", &::GetOverlappedResult),
-        Export("ReadFileEx", &::ReadFileEx),
-        Export("SleepEx", &::SleepEx),
-        Export("WriteFile", &::WriteFile),
     };
     return exports;
 }
