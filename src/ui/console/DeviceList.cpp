@@ -5,10 +5,10 @@
 
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
+#include "rtl/AnsiString.h"
 #include "rtl/Unicode.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace console {
 
@@ -30,14 +30,9 @@ public:
     bool FScanned = false;
 };
 
-std::string Hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
-    return text;
-}
-
 } // namespace
+
+using rtl::Hex4;
 
 int ListDevices(std::ostream& out, std::ostream& err)
 {
