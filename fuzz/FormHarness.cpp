@@ -108,9 +108,9 @@ std::string TInput::Bytes(std::size_t count)
 
 std::int32_t StateFromByte(std::uint8_t byte)
 {
-    static constexpr std::int32_t states[] = {app::stInit,           app::stIdle,           app::stStartRead,
-                                              app::stVersionWait,    app::stUploadWait,     app::stSerialInfoWait,
-                                              app::stSerialWriteWait, app::stFinished};
+    static constexpr std::int32_t states[] = {
+        app::stInit,       app::stIdle,           app::stStartRead,       app::stVersionWait,
+        app::stUploadWait, app::stSerialInfoWait, app::stSerialWriteWait, app::stFinished};
     return states[byte % std::size(states)];
 }
 

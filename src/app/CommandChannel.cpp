@@ -61,8 +61,8 @@ bool TForm1::WriteCommandReport(const AnsiString& text)
     }
     // Nor one that the unit's output report would cut.
     if (text.size() + 1 > length) {
-        Log(rtl::Format("Error : Command does not fit the output report, not sent. length:%zu report:%u",
-                        text.size(), static_cast<unsigned>(length)));
+        Log(rtl::Format("Error : Command does not fit the output report, not sent. length:%zu report:%u", text.size(),
+                        static_cast<unsigned>(length)));
         return false;
     }
     FHidDevice->OpenDeviceHandle();

@@ -136,8 +136,8 @@ public:
         bool IdentityRead = false; // the serial block was taken
         AnsiString Pcb, Bat, Ser;  // as the serial block gave them
         bool FileVerified = false;
-        bool UploadRefused = false; // a packet of the last transfer was refused
-        bool SerialWritten = false; // the unit accepted the serial write
+        bool UploadRefused = false;    // a packet of the last transfer was refused
+        bool SerialWritten = false;    // the unit accepted the serial write
         const char* Failure = nullptr; // why the read ended without its work done, if it did
     };
     const TSessionOutcome& Outcome() const { return FOutcome; }

@@ -33,18 +33,27 @@ public:
         return MessageBox(text, caption, flags);
     }
 #endif
-    void SetMessageBoxHook(TMessageBoxHook hook) { FMessageBox = std::move(hook); }
+    void SetMessageBoxHook(TMessageBoxHook hook)
+    {
+        FMessageBox = std::move(hook);
+    }
 
     // Asks the front end to close the main window, which ends the message loop.
     void Terminate();
-    void SetTerminateHook(std::function<void()> hook) { FTerminate = std::move(hook); }
+    void SetTerminateHook(std::function<void()> hook)
+    {
+        FTerminate = std::move(hook);
+    }
 
     // The standard handling of an exception that leaves an event, on the main thread: the
     // front end's hook reports it and the loop carries on. Without a hook, or when the hook
     // itself fails, the report goes to standard error. Never throws.
     using TExceptionHook = std::function<void(const AnsiString& message)>;
     void HandleException(std::exception_ptr error) noexcept;
-    void SetExceptionHook(TExceptionHook hook) { FException = std::move(hook); }
+    void SetExceptionHook(TExceptionHook hook)
+    {
+        FException = std::move(hook);
+    }
 
 private:
     TMessageBoxHook FMessageBox;

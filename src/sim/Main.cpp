@@ -48,8 +48,7 @@ bool LoadScript(const std::string& path, TScript& script)
         PrintDiagnostic("%s", error.Message.c_str());
         return false;
     }
-    if (!script.Parse(std::string(text.begin(), text.end()), error)
-        || !script.LoadFiles(DirectoryOf(path), error)) {
+    if (!script.Parse(std::string(text.begin(), text.end()), error) || !script.LoadFiles(DirectoryOf(path), error)) {
         PrintDiagnostic("%s:%d: malformed script: %s", path.c_str(), error.Line, error.Message.c_str());
         return false;
     }
@@ -90,7 +89,7 @@ std::unique_ptr<TVirtualUnit> MakeUnit(const TSimOptions& options, TUnitDescript
 
 void WaitForStop()
 {
-    pollfd stop {TStopSignal::StopFd(), POLLIN, 0};
+    pollfd stop{TStopSignal::StopFd(), POLLIN, 0};
     while (::poll(&stop, 1, -1) <= 0) {
     }
 }
@@ -127,8 +126,8 @@ bool PrepareDirectory(const TSimOptions& options, std::string& directory)
     return true;
 }
 
-bool PlaceUnits(const TSimOptions& options, const std::string& directory, const TBytes& reportDescriptor,
-                TTrace* trace, std::vector<std::unique_ptr<TVirtualUnit>>& units)
+bool PlaceUnits(const TSimOptions& options, const std::string& directory, const TBytes& reportDescriptor, TTrace* trace,
+                std::vector<std::unique_ptr<TVirtualUnit>>& units)
 {
     for (unsigned i = 1; i <= options.Count; ++i) {
         TUnitDescription description = options.Unit;
@@ -175,13 +174,9 @@ int main(int argc, char** argv)
     TSimOptions options;
     std::string error;
     switch (ParseOptions(argc, argv, options, error)) {
-    case TParseOutcome::Help:
-        std::fputs(HelpText().c_str(), stdout);
-        return ExitOk;
-    case TParseOutcome::Error:
-        return UsageError(error);
-    case TParseOutcome::Run:
-        break;
+    case TParseOutcome::Help: std::fputs(HelpText().c_str(), stdout); return ExitOk;
+    case TParseOutcome::Error: return UsageError(error);
+    case TParseOutcome::Run: break;
     }
 
     TScript script;

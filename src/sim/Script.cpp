@@ -55,8 +55,7 @@ bool ParseMilliseconds(std::string_view text, std::uint32_t& value, std::string&
         total = total * 10 + static_cast<std::uint64_t>(c - '0');
     }
     if (!valid || total > LongestWaitMs) {
-        error = "bad number of milliseconds " + Quoted(text) + " (0 to "
-            + std::to_string(LongestWaitMs) + ")";
+        error = "bad number of milliseconds " + Quoted(text) + " (0 to " + std::to_string(LongestWaitMs) + ")";
         return false;
     }
     value = static_cast<std::uint32_t>(total);
@@ -107,8 +106,7 @@ bool ParseUpload(std::string_view text, TScriptStep& step, std::string& error)
     };
     std::vector<TFound> found;
     for (int key = 0; key < 3; ++key) {
-        for (std::size_t at = text.find(Keys[key]); at != std::string_view::npos;
-             at = text.find(Keys[key], at + 1))
+        for (std::size_t at = text.find(Keys[key]); at != std::string_view::npos; at = text.find(Keys[key], at + 1))
             found.push_back({at, key});
     }
     std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) { return a.At < b.At; });
@@ -186,9 +184,7 @@ std::optional<TBytes> ParseEscapes(std::string_view text, std::string& error)
             i += 2;
             break;
         }
-        default:
-            error = std::string("unknown escape \\") + c;
-            return std::nullopt;
+        default: error = std::string("unknown escape \\") + c; return std::nullopt;
         }
     }
     return bytes;
@@ -197,8 +193,8 @@ std::optional<TBytes> ParseEscapes(std::string_view text, std::string& error)
 namespace {
 
 // One step from its keyword and argument; `placed` follows the unit through unplug and plug.
-bool ParseStep(const std::string& keyword, std::optional<std::string_view> argument, bool& placed,
-               TScriptStep& step, std::string& message)
+bool ParseStep(const std::string& keyword, std::optional<std::string_view> argument, bool& placed, TScriptStep& step,
+               std::string& message)
 {
     const std::string_view text = argument.value_or(std::string_view());
     if (keyword == "expect" || keyword == "send") {
@@ -239,8 +235,8 @@ bool ParseStep(const std::string& keyword, std::optional<std::string_view> argum
     }
     if (keyword == "expect-any" || keyword == "unplug" || keyword == "plug") {
         step.Kind = keyword == "expect-any" ? TStepKind::ExpectAny
-            : keyword == "unplug"          ? TStepKind::Unplug
-                                           : TStepKind::Plug;
+            : keyword == "unplug"           ? TStepKind::Unplug
+                                            : TStepKind::Plug;
         if (argument)
             message = keyword + " takes no argument";
         else if (step.Kind == TStepKind::Unplug && !placed)
@@ -317,8 +313,8 @@ bool ReadWholeFile(const std::string& path, TBytes& contents, TScriptError& erro
         return false;
     }
     if (!S_ISREG(st.st_mode) || st.st_size > MaximumFileSize) {
-        error.Message = "cannot read " + path + ": not a regular file of at most "
-            + std::to_string(MaximumFileSize) + " bytes";
+        error.Message =
+            "cannot read " + path + ": not a regular file of at most " + std::to_string(MaximumFileSize) + " bytes";
         return false;
     }
     contents.clear();

@@ -15,13 +15,13 @@ enum class TStepKind { Expect, ExpectAny, Send, Upload, Quiet, Sleep, Await, Unp
 struct TScriptStep {
     TStepKind Kind = TStepKind::ExpectAny;
     int Line = 0;
-    TBytes Bytes;                       // expect: the prefix; send, send-hex: the data
-    std::uint32_t Milliseconds = 0;     // quiet, sleep
-    std::string File;                   // upload: the path as written; await: the path
-    std::optional<std::uint32_t> Size;  // upload: size announced in UPLI
-    std::optional<std::string> Stamp;   // upload: UPLI time-stamp text
-    std::string Name = "RGINFO.INI";    // upload: UPLS file name
-    TBytes FileContents;                // upload: filled by LoadFiles
+    TBytes Bytes;                      // expect: the prefix; send, send-hex: the data
+    std::uint32_t Milliseconds = 0;    // quiet, sleep
+    std::string File;                  // upload: the path as written; await: the path
+    std::optional<std::uint32_t> Size; // upload: size announced in UPLI
+    std::optional<std::string> Stamp;  // upload: UPLI time-stamp text
+    std::string Name = "RGINFO.INI";   // upload: UPLS file name
+    TBytes FileContents;               // upload: filled by LoadFiles
 };
 
 struct TScriptError {

@@ -30,8 +30,7 @@ bool IsSomeoneListening(const std::string& path)
     if (!FillUnitAddress(path, address))
         return false;
     TFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    return probe.IsOpen()
-        && ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return probe.IsOpen() && ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 std::uint32_t NewInstanceNumber()
@@ -46,8 +45,8 @@ std::uint32_t NewInstanceNumber()
 } // namespace
 
 TSocketUnit::TSocketUnit(TUnitDescription description, int stopFd, TTrace* trace)
-    : TVirtualUnit(std::move(description), stopFd, trace)
-    , FReceiveBuffer(std::max(FDescription.OutLength, OpenRequestLimit) + 1)
+    : TVirtualUnit(std::move(description), stopFd, trace),
+      FReceiveBuffer(std::max(FDescription.OutLength, OpenRequestLimit) + 1)
 {
 }
 
@@ -66,8 +65,8 @@ bool TSocketUnit::Place(std::string& error)
     if (IsPlaced())
         return true;
     const std::string path = SocketPath();
-    const std::string hidden = FDescription.Directory + "/." + FDescription.Name + ".sock."
-        + std::to_string(::getpid());
+    const std::string hidden =
+        FDescription.Directory + "/." + FDescription.Name + ".sock." + std::to_string(::getpid());
     sockaddr_un address;
     if (!FillUnitAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
         error = "socket path too long for AF_UNIX: " + hidden;
@@ -177,8 +176,8 @@ void TSocketUnit::AcceptConnections()
 
 void TSocketUnit::ReceiveMessage(TConnection& connection)
 {
-    iovec part {FReceiveBuffer.data(), FReceiveBuffer.size()};
-    msghdr message {};
+    iovec part{FReceiveBuffer.data(), FReceiveBuffer.size()};
+    msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     const ssize_t received = ::recvmsg(connection.Fd.Get(), &message, MSG_DONTWAIT);
@@ -225,16 +224,16 @@ void TSocketUnit::HandleOpen(TConnection& connection, const std::string& request
     } else if (request == "open rw") {
         read = write = true;
     } else if (request != "open q") {
-        PrintDiagnostic("%s: a connection sent %s instead of an open request; closed",
-                        FDescription.Name.c_str(), DescribeBytes(BytesOf(request)).c_str());
+        PrintDiagnostic("%s: a connection sent %s instead of an open request; closed", FDescription.Name.c_str(),
+                        DescribeBytes(BytesOf(request)).c_str());
         connection.Closed = true;
         return;
     }
     if (FDescription.QueryOnly && (read || write)) {
         // The host must refuse read/write opens of a query-only unit itself; granting one here
         // would hide that fault.
-        PrintDiagnostic("%s: query-only unit refuses \"%s\"; connection closed",
-                        FDescription.Name.c_str(), request.c_str());
+        PrintDiagnostic("%s: query-only unit refuses \"%s\"; connection closed", FDescription.Name.c_str(),
+                        request.c_str());
         connection.Closed = true;
         return;
     }
@@ -255,9 +254,8 @@ std::string TSocketUnit::BuildHello() const
     char hello[256];
     std::snprintf(hello, sizeof hello,
                   "vid=0x%04x\npid=0x%04x\nversion=0x%04x\nin=%zu\nout=%zu\naccess=%s\ninstance=%u\nproduct=",
-                  FDescription.VendorId, FDescription.ProductId, FDescription.Release,
-                  FDescription.InLength, FDescription.OutLength,
-                  FDescription.QueryOnly ? "query" : "rw", static_cast<unsigned>(FInstance));
+                  FDescription.VendorId, FDescription.ProductId, FDescription.Release, FDescription.InLength,
+                  FDescription.OutLength, FDescription.QueryOnly ? "query" : "rw", static_cast<unsigned>(FInstance));
     return hello + FDescription.Product;
 }
 

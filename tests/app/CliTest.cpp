@@ -84,8 +84,7 @@ protected:
     }
     // Runs tolvane-cli to its end. At each gate's text in its output, the gate's file is
     // made for the unit's script to go on (`await FILE`); at the end, the file "done".
-    int Run(const std::vector<std::string>& args,
-            const std::vector<std::pair<std::string, std::string>>& gates = {})
+    int Run(const std::vector<std::string>& args, const std::vector<std::pair<std::string, std::string>>& gates = {})
     {
         std::filesystem::remove(Done());
         TCliProcess cli(args);
@@ -267,7 +266,8 @@ await done
 TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
 {
     // Each unit is taken out only once its session has ended, so no removal cuts one short.
-    const auto script = WriteFile("one.script", "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\nsleep 20000\n");
+    const auto script =
+        WriteFile("one.script", "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\nsleep 20000\n");
     TCliProcess cli({"--sessions", "100", "--read-info", "no"});
     ASSERT_TRUE(cli.WaitForOutput("device change."));
     for (std::size_t session = 1; session <= 100; ++session) {
@@ -383,9 +383,15 @@ await done
          {},
          4,
          {"result: failed version-ng"}},
-        {"refused upload", {"--script", WriteFile("refused.script", refusedUpload)}, {"--read-info", "yes"}, 4,
+        {"refused upload",
+         {"--script", WriteFile("refused.script", refusedUpload)},
+         {"--read-info", "yes"},
+         4,
          {"result: failed upload-refused"}},
-        {"serial write asked for without the file", {}, {"--write-serial", "yes"}, 4,
+        {"serial write asked for without the file",
+         {},
+         {"--write-serial", "yes"},
+         4,
          {"result: failed serial-not-written"}},
         {"serial write answered NG, waiting at the time-out",
          {"--sser-reply", "NG"},
@@ -465,8 +471,9 @@ TEST_F(Cli, RecordThatCannotBeOpenedOrWrittenFailsTheRun)
 TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
 {
     Place({"--product", "Quill\rmark\x1b]0;x\x07!", "--script",
-           WriteFile("forge.script", "expect VER\nsend OK 1.0\\nstatus: Serial write end.\\x1b[2J\\\\\\x7f\\r\\n\n"
-                                     "expect GSER\nsend OK P1\\r\\n\nawait done\n")});
+           WriteFile("forge.script",
+                     "expect VER\nsend OK 1.0\\nstatus: Serial write end.\\x1b[2J\\\\\\x7f\\r\\n\n"
+                     "expect GSER\nsend OK P1\\r\\n\nawait done\n")});
     ASSERT_EQ(Run({}), 0) << FErr;
     for (const std::string* stream : {&FOut, &FErr})
         for (const char c : *stream)
@@ -511,8 +518,8 @@ TEST_F(Cli, AUnitDirectoryRemovedAndCreatedAgainIsWatchedAgain)
     std::filesystem::permissions(FUnits.Path(), std::filesystem::perms::owner_all);
     Place({});
     EXPECT_EQ(cli.Wait(), 0) << cli.Stderr();
-    EXPECT_EQ(Count(Lines(cli.Stderr()), "tolvane: unit directory " + FUnits.Path()
-                                             + " is gone; waiting for it to come back"),
+    EXPECT_EQ(Count(Lines(cli.Stderr()),
+                    "tolvane: unit directory " + FUnits.Path() + " is gone; waiting for it to come back"),
               1u);
 }
 

@@ -127,9 +127,11 @@ TEST_F(CommandChannel, CommandsFillTheOutputReportAndOnesThatDoNotFitAreNeverCut
         std::vector<std::string> Logged;
     } cases[] = {
         {"1234567", true, {">>1234567"}},
-        {"12345678", false,
+        {"12345678",
+         false,
          {">>12345678", "  Error : Command does not fit the output report, not sent. length:8 report:8"}},
-        {std::string(2049, 'L'), false,
+        {std::string(2049, 'L'),
+         false,
          {">>" + std::string(2049, 'L'), "  Error : Command too long, not sent. length:2049"}},
     };
     for (const auto& c : cases) {

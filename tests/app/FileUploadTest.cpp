@@ -141,10 +141,14 @@ TEST_F(FileUpload, UploadPastOneMebibyteIsRefusedAndNothingIsAppendedPastTheCap)
         std::vector<std::string> Logged;
         std::string Reply;
     } cases[] = {
-        {"data packet", Padded(Data(1032, Chunk)), {"<<Error : Upload too large, refused. size:1049528", Sent},
+        {"data packet",
+         Padded(Data(1032, Chunk)),
+         {"<<Error : Upload too large, refused. size:1049528", Sent},
          Reply(4098, 1)},
-        {"end packet", Padded(End(600, std::string(600, 'E'))),
-         {"<<Error : Upload too large, refused. size:1049112", Sent, FileData}, Reply(4099, 1)},
+        {"end packet",
+         Padded(End(600, std::string(600, 'E'))),
+         {"<<Error : Upload too large, refused. size:1049112", Sent, FileData},
+         Reply(4099, 1)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Behaviour);

@@ -76,8 +76,8 @@ TEST_F(SessionController, ReportsAndDeviceChangesAskForAStepAtOnceOnlyWhileTheTi
 TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
 {
     FForm->Timer1->SetEnabled(true);
-    for (const std::int32_t state : {app::stVersionWait, app::stUploadWait, app::stSerialInfoWait,
-                                     app::stSerialWriteWait}) {
+    for (const std::int32_t state :
+         {app::stVersionWait, app::stUploadWait, app::stSerialInfoWait, app::stSerialWriteWait}) {
         Begin(state);
         Step();
         EXPECT_TRUE(FForm->Timer1->Armed()) << state;
@@ -146,8 +146,10 @@ TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)
 {
     // The unit is taken out once the tool has given it back, and placed again once the
     // removal is handled.
-    Place({"--script", WriteFile("again.script", "expect VER\nsend NG\\r\\n\nawait released\nunplug\n"
-                                                 "await idle\nplug\nexpect VER\n")});
+    Place({"--script",
+           WriteFile("again.script",
+                     "expect VER\nsend NG\\r\\n\nawait released\nunplug\n"
+                     "await idle\nplug\nexpect VER\n")});
     ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
     Touch(FUnits.Path() + "/released");
     // No tick from here on: states 1 and 2 follow each other unseen by the timer.

@@ -124,8 +124,8 @@ TEST_F(Reader, AnUnplugBeforeTheCheckInRaisesDataErrorsUntilTheReturn)
     PrimeReader("quillmark");
 
     unit.Stop();
-    ASSERT_TRUE(PumpMainThreadUntil(
-        [&] { return CountOf("removal quillmark") == 1 && FRecorder.ErrorDevices.size() >= 3; }));
+    ASSERT_TRUE(
+        PumpMainThreadUntil([&] { return CountOf("removal quillmark") == 1 && FRecorder.ErrorDevices.size() >= 3; }));
     EXPECT_THAT(FRecorder.ErrorDevices, Each(device));
     EXPECT_EQ(FRecorder.Reports.size(), 1u);
 

@@ -72,9 +72,9 @@ TEST(SimScriptParse, ReadsStepsWithTheirLineNumbers)
     ASSERT_EQ(steps.size(), 12u);
 
     const std::pair<TStepKind, int> kinds[] = {
-        {TStepKind::Expect, 3}, {TStepKind::Send, 4}, {TStepKind::ExpectAny, 5}, {TStepKind::Send, 6},
-        {TStepKind::Quiet, 7}, {TStepKind::Sleep, 8}, {TStepKind::Unplug, 9}, {TStepKind::Plug, 10},
-        {TStepKind::Expect, 11}, {TStepKind::Upload, 12}, {TStepKind::Upload, 13}, {TStepKind::Await, 14}};
+        {TStepKind::Expect, 3},  {TStepKind::Send, 4},    {TStepKind::ExpectAny, 5}, {TStepKind::Send, 6},
+        {TStepKind::Quiet, 7},   {TStepKind::Sleep, 8},   {TStepKind::Unplug, 9},    {TStepKind::Plug, 10},
+        {TStepKind::Expect, 11}, {TStepKind::Upload, 12}, {TStepKind::Upload, 13},   {TStepKind::Await, 14}};
     for (std::size_t i = 0; i < steps.size(); ++i) {
         EXPECT_EQ(steps[i].Kind, kinds[i].first) << "step " << i;
         EXPECT_EQ(steps[i].Line, kinds[i].second) << "step " << i;

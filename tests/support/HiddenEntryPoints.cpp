@@ -10,10 +10,8 @@
 
 // The linker (--wrap) sends every call of GetProcAddress to the first and names the
 // substitute's own one by the second.
-FARPROC WrappedGetProcAddress(HMODULE hModule, LPCSTR lpProcName) __asm__(
-    "__wrap__Z14GetProcAddressP11HINSTANCE__PKc");
-FARPROC RealGetProcAddress(HMODULE hModule, LPCSTR lpProcName) __asm__(
-    "__real__Z14GetProcAddressP11HINSTANCE__PKc");
+FARPROC WrappedGetProcAddress(HMODULE hModule, LPCSTR lpProcName) __asm__("__wrap__Z14GetProcAddressP11HINSTANCE__PKc");
+FARPROC RealGetProcAddress(HMODULE hModule, LPCSTR lpProcName) __asm__("__real__Z14GetProcAddressP11HINSTANCE__PKc");
 
 namespace {
 

@@ -107,8 +107,8 @@ TEST_F(Broadcast, QuillmarkSimPlacementAndSignalRemovalAreBroadcast)
 
 TEST_F(Broadcast, MessageOnlyWindowsGetNoBroadcastAndDestroyedWindowsNoPostedMessage)
 {
-    HWND messageOnly = CreateWindowExA(0, "TolvaneTestNotify", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                       nullptr);
+    HWND messageOnly =
+        CreateWindowExA(0, "TolvaneTestNotify", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(messageOnly, nullptr);
     const int unit = PlaceRawUnit("raw");
     ASSERT_TRUE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) >= 1; }, 2s));

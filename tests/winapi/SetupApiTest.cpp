@@ -103,8 +103,9 @@ protected:
 TEST_F(SetupApi, ThreeUnitsAreEnumeratedInNameOrderWithTheirIdentities)
 {
     // Placed out of name order on purpose.
-    TSimProcess c(FUnits.Path(), {"--name", "unit-c", "--vid", "0x1d50", "--pid", "0x7802", "--product",
-                                  "Quillmark Ω", "--in-length", "65", "--out-length", "17"});
+    TSimProcess c(FUnits.Path(),
+                  {"--name", "unit-c", "--vid", "0x1d50", "--pid", "0x7802", "--product", "Quillmark Ω", "--in-length",
+                   "65", "--out-length", "17"});
     TSimProcess a(FUnits.Path(), {"--name", "unit-a"});
     TSimProcess b(FUnits.Path(), {"--name", "unit-b", "--pid", "0x7800", "--product", "Quillmark B"});
 
@@ -157,8 +158,8 @@ TEST_F(SetupApi, AUnitHasNoRegistryPropertiesAndThe32BitRecordSizesAreRefused)
     EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = 28;
-    EXPECT_FALSE(TEST_ENTRY("SetupApi.dll", SetupDiEnumDeviceInterfaces)(set, nullptr, &HidInterface, 0,
-                                                                           &interfaceData));
+    EXPECT_FALSE(
+        TEST_ENTRY("SetupApi.dll", SetupDiEnumDeviceInterfaces)(set, nullptr, &HidInterface, 0, &interfaceData));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
     TEST_ENTRY("SetupApi.dll", SetupDiDestroyDeviceInfoList)(set);
 }

@@ -89,10 +89,8 @@ public:
         form.SetPeer(this);
         CaptionChanged(*form.Label1);
         TimerChanged(*form.Timer1);
-        rtl::Application->SetMessageBoxHook(
-            [this](const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags) {
-                return Answer(text, caption, flags);
-            });
+        rtl::Application->SetMessageBoxHook([this](const rtl::AnsiString& text, const rtl::AnsiString& caption,
+                                                   unsigned flags) { return Answer(text, caption, flags); });
     }
     ~TConsolePeers() override
     {
@@ -168,8 +166,8 @@ private:
 };
 
 // Runs sessions until they are done, the time is up, the user interrupts or the form closes.
-int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TConsolePeers& peers,
-                 TSessionReporter& reporter, const bool& closed, std::ostream& err)
+int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TConsolePeers& peers, TSessionReporter& reporter,
+                 const bool& closed, std::ostream& err)
 {
     const auto started = Clock::now();
     for (;;) {

@@ -24,8 +24,7 @@ namespace {
 std::string Utc(std::chrono::system_clock::time_point time)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
     std::tm parts{};
 #ifdef _WIN32
     gmtime_s(&parts, &seconds);
@@ -53,14 +52,10 @@ const char* Bool(bool value)
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
 {
     switch (ending) {
-    case TSessionEnding::UnitRemoved:
-        return {false, "unit-removed"};
-    case TSessionEnding::TimedOut:
-        return {false, "timeout"};
-    case TSessionEnding::Interrupted:
-        return {false, "interrupted"};
-    case TSessionEnding::Finished:
-        break;
+    case TSessionEnding::UnitRemoved: return {false, "unit-removed"};
+    case TSessionEnding::TimedOut: return {false, "timeout"};
+    case TSessionEnding::Interrupted: return {false, "interrupted"};
+    case TSessionEnding::Finished: break;
     }
     const auto& outcome = form.Outcome();
     if (outcome.Failure)
@@ -121,7 +116,8 @@ bool TRecordFile::Open(const std::string& path, std::string& error)
     LONGLONG keep = size.QuadPart;
     char buffer[4096];
     while (keep > 0) {
-        const LONGLONG from = keep > static_cast<LONGLONG>(sizeof buffer) ? keep - static_cast<LONGLONG>(sizeof buffer) : 0;
+        const LONGLONG from =
+            keep > static_cast<LONGLONG>(sizeof buffer) ? keep - static_cast<LONGLONG>(sizeof buffer) : 0;
         LARGE_INTEGER at{};
         at.QuadPart = from;
         DWORD got = 0;

@@ -50,8 +50,9 @@ QString ToQString(const rtl::AnsiString& text)
 QFont WindowFont()
 {
     const QString family = ToQString(app::layout::FontName);
-    QFont::insertSubstitutions(family, {"MS Gothic", "IPAGothic", "IPAexGothic", "Noto Sans CJK JP",
-                                        "Noto Sans Mono CJK JP", "TakaoGothic", "VL Gothic"});
+    QFont::insertSubstitutions(family,
+                               {"MS Gothic", "IPAGothic", "IPAexGothic", "Noto Sans CJK JP", "Noto Sans Mono CJK JP",
+                                "TakaoGothic", "VL Gothic"});
     QFont font(family);
     font.setPixelSize(-app::layout::FontHeight);
     font.setStyleHint(QFont::TypeWriter);
@@ -241,7 +242,8 @@ void TQtMainWindow::SetStepTimer(bool armed, unsigned interval)
 
 bool TQtMainWindow::QueueTick()
 {
-    return QMetaObject::invokeMethod(this, [this] { RunQueuedTick(); }, Qt::QueuedConnection);
+    return QMetaObject::invokeMethod(
+        this, [this] { RunQueuedTick(); }, Qt::QueuedConnection);
 }
 
 void TQtMainWindow::MenuEnabled(const rtl::TMenuItem& item)

@@ -39,8 +39,8 @@ std::wstring LinesText(const rtl::TMemo& memo)
     return text;
 }
 
-HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::TBounds& bounds, HWND parent,
-                   UINT id, HINSTANCE instance)
+HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::TBounds& bounds, HWND parent, UINT id,
+                   HINSTANCE instance)
 {
     return CreateWindowExW(exStyle, kind, L"", WS_CHILD | WS_VISIBLE | style, bounds.Left, bounds.Top, bounds.Width,
                            bounds.Height, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance,
@@ -74,8 +74,8 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     FMenu = CreateMainMenu();
-    FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left,
-                              top, width, height, nullptr, FMenu, instance, this);
+    FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left, top,
+                              width, height, nullptr, FMenu, instance, this);
     CreateControls(instance);
     ApplyDpi(WindowDpi(FWindow));
     GetWindowRect(FWindow, &frame);
@@ -132,8 +132,8 @@ void TWin32MainWindow::CreateControls(HINSTANCE instance)
 {
     // Creation order as described; Memo1 and the Close button lie outside the client area and
     // the window has no scroll bars, so they are never seen.
-    FSpeedButton1 = CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1,
-                                  instance);
+    FSpeedButton1 =
+        CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1, instance);
     SetWindowTextW(FSpeedButton1, Wide(Form().SpeedButton1->Caption()).c_str());
     FLabel1 = CreateControl(0, L"STATIC", SS_LEFT, app::layout::Label1, FWindow, 0, instance);
     SetWindowTextW(FLabel1, Wide(Form().Label1->Caption()).c_str());
@@ -142,17 +142,17 @@ void TWin32MainWindow::CreateControls(HINSTANCE instance)
                                | ES_WANTRETURN,
                            app::layout::Memo1, FWindow, 0, instance);
     SendMessageW(FMemo1, EM_SETLIMITTEXT, 0, 0); // the model bounds the log by its lines
-    FMemo2 = CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0,
-                           instance);
+    FMemo2 =
+        CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0, instance);
     SetWindowTextW(FMemo2, LinesText(*Form().Memo2).c_str());
 }
 
 void TWin32MainWindow::ApplyDpi(UINT dpi)
 {
     const std::wstring face = Wide(app::layout::FontName);
-    HFONT font = CreateFontW(ScaleToDpi(app::layout::FontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                             SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             FIXED_PITCH | FF_MODERN, face.c_str());
+    HFONT font =
+        CreateFontW(ScaleToDpi(app::layout::FontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
     const std::pair<HWND, rtl::TBounds> controls[] = {{FSpeedButton1, app::layout::SpeedButton1},
                                                       {FLabel1, app::layout::Label1},
                                                       {FMemo1, app::layout::Memo1},
@@ -183,8 +183,8 @@ int TWin32MainWindow::Run()
     // keeps the steps going at the system's coarser pace.
     const HANDLE stepTimer = FStepTimer.Handle();
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT,
-                                                        MWMO_INPUTAVAILABLE);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet) {
             // Re-armed before the tick, so that a tick which stops the timer stops it for good.
             FStepTimer.StartOnce(std::chrono::milliseconds(Form().Timer1->Interval()));
@@ -223,24 +223,16 @@ LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM 
 LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_RUN_QUEUE:
-        rtl::TMainThreadQueue::Instance().ProcessPending();
-        return 0;
+    case WM_RUN_QUEUE: rtl::TMainThreadQueue::Instance().ProcessPending(); return 0;
     case WM_TIMER:
         if (wParam == StepTimerId)
             Form().Timer1->Tick();
         return 0;
-    case WM_TICK_SOON:
-        RunQueuedTick();
-        return 0;
+    case WM_TICK_SOON: RunQueuedTick(); return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IdExit1:
-            Form().Exit1->Click();
-            return 0;
-        case IdVersion1:
-            Form().Version1->Click();
-            return 0;
+        case IdExit1: Form().Exit1->Click(); return 0;
+        case IdVersion1: Form().Version1->Click(); return 0;
         case IdSpeedButton1:
             if (HIWORD(wParam) == BN_CLICKED)
                 Form().SpeedButton1->Click();

@@ -18,7 +18,7 @@ struct TDeviceIdentity {
     USHORT FeatureLength = 0;
     USHORT UsagePage = 0xFF00; // of the top-level collection
     USHORT Usage = 0x0001;
-    bool QueryOnly = false;  // the system would open it for query only
+    bool QueryOnly = false; // the system would open it for query only
     DWORD Instance = 0;
     std::string Product; // UTF-8
 };

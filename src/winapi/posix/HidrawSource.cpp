@@ -114,8 +114,8 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
     identity.ProductId = static_cast<USHORT>(parent.Product);
     // Windows reports the USB device's release number and product string where there is one.
     if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device")) {
-        identity.VersionNumber =
-            static_cast<USHORT>(std::strtoul(Text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
+        identity.VersionNumber = static_cast<USHORT>(
+            std::strtoul(Text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
         identity.Product = Text(udev_device_get_sysattr_value(usb, "product"));
     } else {
         identity.Product = parent.Name;
@@ -317,7 +317,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     const std::string node = NodeOf(path);
     TUdev context(udev_new());
     TUdevDevice device(context ? udev_device_new_from_subsystem_sysname(context.get(), "hidraw",
-                                                                         node.substr(std::strlen("/dev/")).c_str())
+                                                                        node.substr(std::strlen("/dev/")).c_str())
                                : nullptr);
     if (!device) {
         DiagnoseOnce(node + ": no such hidraw device in sysfs");
@@ -358,8 +358,8 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     if (index < caps.Collections.size())
         inputIds = caps.Collections[index].InputReportIds;
     error = ERROR_SUCCESS;
-    return std::make_shared<THidrawFile>(path, identity, access, overlapped, std::move(fd), caps.HasReportIds,
-                                         inputIds, records.size() > 1);
+    return std::make_shared<THidrawFile>(path, identity, access, overlapped, std::move(fd), caps.HasReportIds, inputIds,
+                                         records.size() > 1);
 }
 
 } // namespace winapi::posix

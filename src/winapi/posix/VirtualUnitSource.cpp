@@ -335,8 +335,7 @@ private:
         }
         if (entry.State == TUnitState::Greeting) {
             switch (ReceiveHello(entry.Socket->Get(), path, entry.Identity)) {
-            case THello::Waiting:
-                return false;
+            case THello::Waiting: return false;
             case THello::Greeted:
                 if (!SendOpen(entry.Socket->Get(), 0)) {
                     Retry(entry, now);
@@ -345,9 +344,7 @@ private:
                 entry.State = TUnitState::Known;
                 entry.Backoff = FirstRetry;
                 return true;
-            case THello::Closed:
-                Retry(entry, now);
-                return false;
+            case THello::Closed: Retry(entry, now); return false;
             case THello::Malformed:
                 entry.Socket.reset();
                 entry.State = TUnitState::Refused;
@@ -663,12 +660,8 @@ std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD acce
     const bool readOrWrite = access & (GENERIC_READ | GENERIC_WRITE);
     TDeviceIdentity identity;
     switch (TUnitRegistry::Instance().Check(path, identity)) {
-    case TUnitRegistry::TCheck::Missing:
-        error = ErrorFromErrno(errno);
-        return nullptr;
-    case TUnitRegistry::TCheck::Dead:
-        error = ERROR_FILE_NOT_FOUND;
-        return nullptr;
+    case TUnitRegistry::TCheck::Missing: error = ErrorFromErrno(errno); return nullptr;
+    case TUnitRegistry::TCheck::Dead: error = ERROR_FILE_NOT_FOUND; return nullptr;
     case TUnitRegistry::TCheck::Known: {
         // Windows refuses read or write opens of devices it reserves for itself.
         if (identity.QueryOnly && readOrWrite) {
@@ -685,8 +678,7 @@ std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD acce
         }
         return file;
     }
-    case TUnitRegistry::TCheck::Unknown:
-        break;
+    case TUnitRegistry::TCheck::Unknown: break;
     }
 
     int err = 0;

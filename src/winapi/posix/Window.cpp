@@ -111,8 +111,8 @@ BOOL UnregisterClassA(LPCSTR lpClassName, HINSTANCE)
     return windowing.Classes.erase(ClassKey(lpClassName)) ? TRUE : Fail(ERROR_CLASS_DOES_NOT_EXIST);
 }
 
-HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, int, HWND hWndParent, HMENU,
-                     HINSTANCE, LPVOID)
+HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, int, HWND hWndParent, HMENU, HINSTANCE,
+                     LPVOID)
 {
     auto& windowing = Windowing();
     std::lock_guard lock(windowing.Lock);
