@@ -69,3 +69,9 @@ bench:
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release --target tolvane-cli quillmark-sim bench-raw-client bench-window
 	@python3 bench/bench.py build/release
+
+# Whether the C++ sources follow .clang-format; shows the difference where they do not.
+.PHONY: format-check
+format-check:
+	@scripts/install-deps.sh format
+	@scripts/format-check.sh

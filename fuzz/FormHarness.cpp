@@ -108,9 +108,9 @@ std::string TInput::Bytes(std::size_t count)
 
 std::int32_t StateFromByte(std::uint8_t byte)
 {
-    static constexpr std::int32_t states[] = {app::stInit,           app::stIdle,           app::stStartRead,
-                                              app::stVersionWait,    app::stUploadWait,     app::stSerialInfoWait,
-                                              app::stSerialWriteWait, app::stFinished};
+    static constexpr std::int32_t states[] = {
+        app::stInit,       app::stIdle,           app::stStartRead,       app::stVersionWait,
+        app::stUploadWait, app::stSerialInfoWait, app::stSerialWriteWait, app::stFinished};
     return states[byte % std::size(states)];
 }
 
@@ -127,7 +127,6 @@ TFormHarness::TFormHarness(std::uint8_t answers) : FAnswers(answers)
 
 TFormHarness::~TFormHarness()
 {
-    FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
     FForm.reset();
     rtl::Application->SetMessageBoxHook(nullptr);
     rtl::TMainThreadQueue::Instance().ProcessPending();
@@ -135,8 +134,7 @@ TFormHarness::~TFormHarness()
 
 void TFormHarness::Begin(std::int32_t state)
 {
-    FForm->FDeviceReady = true;
-    FForm->FState = state;
+    FForm->TestHoldState(state);
 }
 
 void TFormHarness::Report(const std::string& bytes)
@@ -162,7 +160,7 @@ void TFormHarness::Step()
 
 void TFormHarness::DeviceChange()
 {
-    FForm->HidCtrl1DeviceChange(FForm->HidCtrl1.get());
+    FForm->HidCtrl1DeviceChange(nullptr);
     rtl::TMainThreadQueue::Instance().ProcessPending();
     CheckNewLogLines();
 }
@@ -188,7 +186,7 @@ void TFormHarness::CheckNewLogLines()
 // shows the command without its trailing blanks.
 void TFormHarness::CheckSerialCommand(const rtl::AnsiString& logged) const
 {
-    const std::string& stream = *FForm->FUploadStream;
+    const std::string stream = FForm->TestUploadedFile();
     const std::vector<std::string> lines = FileLines(stream.substr(0, stream.find('\0')));
     for (const std::string& pcb : WholeValues(lines, "pcb")) {
         const std::string head = "SSER " + pcb + " ";

@@ -12,15 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!input.Empty()) {
         const std::uint8_t action = input.Byte();
         switch (action % 8) {
-        case 5:
-            harness.Step();
-            break;
-        case 6:
-            harness.DeviceChange();
-            break;
-        case 7:
-            harness.Begin(fuzzing::StateFromByte(input.Byte()));
-            break;
+        case 5: harness.Step(); break;
+        case 6: harness.DeviceChange(); break;
+        case 7: harness.Begin(fuzzing::StateFromByte(input.Byte())); break;
         default:
             // Mostly short reports, as units send them; now and then up to the whole buffer.
             harness.Report(input.Bytes(action & 0x80 ? input.Word() % 2100 : input.Byte()));

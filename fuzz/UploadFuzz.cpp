@@ -43,9 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzing::TInput input(data, size);
     const std::uint8_t mode = input.Byte();
     fuzzing::TFormHarness harness(input.Byte());
+    // Firmware type 1 never writes the serial; the others do. The version's length sets it.
+    static const char* const versions[] = {"OK 1.0.5\r\n", "OK 1.0\r\n", "OK 1.0.05\r\n", "OK 1.0.5\r\n"};
+    harness.Begin(app::stVersionWait);
+    harness.Report(versions[mode >> 1 & 3]);
     harness.Begin(app::stUploadWait);
-    // Firmware type 1 never writes the serial; the others do.
-    harness.Form().FFirmwareType = mode >> 1 & 3;
     if (mode & 1) {
         UploadFile(harness, input.Bytes(size));
         return 0;

@@ -15,6 +15,10 @@ fi
 if [ "${1:-}" = clang ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# `install-deps.sh format`: the formatter of `make format-check`.
+if [ "${1:-}" = format ]; then
+  packages=(clang-format-14 git)
+fi
 # `install-deps.sh lab`: the VM of `make lab-check` and what runs inside it (the kernel itself
 # is fetched by tests/lab/run-in-vm.sh with apt-get download).
 if [ "${1:-}" = lab ]; then

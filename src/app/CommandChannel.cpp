@@ -3,7 +3,6 @@
 #include "Main.h"
 
 #include "rtl/TimeStamp.h"
-#include "winapi/winapi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,20 +22,6 @@ struct TResponseClass {
 constexpr TResponseClass ResponseClasses[] = {
     {"OK", "\r\n"}, {"NG", "\r\n"}, {"filecmd", "\n"}, {"act_finfo", "\n"}, {"--boot", "\n"},
 };
-
-// The system's text for an error code, without its line break and closing full stop.
-AnsiString SystemMessage(DWORD error)
-{
-    char buffer[256] = {};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
-                       sizeof buffer, nullptr)
-        == 0)
-        return {};
-    AnsiString text(buffer, strnlen(buffer, sizeof buffer));
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.'))
-        text.pop_back();
-    return text;
-}
 
 } // namespace
 
@@ -69,27 +54,24 @@ bool TForm1::WriteCommandReport(const AnsiString& text)
     if (!FHidDevice)
         return false;
     FResponseReady = false;
-    HIDP_CAPS caps;
-    FHidDevice->ReadCapabilities(caps);
-    const DWORD length = caps.OutputReportByteLength;
+    const std::uint16_t length = FHidDevice->OutputReportLength();
     if (length > FReportBuf.size()) {
         Log(rtl::Format("Error : Output report too long, not sent. length:%u", static_cast<unsigned>(length)));
         return false;
     }
     // Nor one that the unit's output report would cut.
     if (text.size() + 1 > length) {
-        Log(rtl::Format("Error : Command does not fit the output report, not sent. length:%zu report:%u",
-                        text.size(), static_cast<unsigned>(length)));
+        Log(rtl::Format("Error : Command does not fit the output report, not sent. length:%zu report:%u", text.size(),
+                        static_cast<unsigned>(length)));
         return false;
     }
     FHidDevice->OpenDeviceHandle();
-    DWORD written = 0;
-    if (FHidDevice->WriteReport(FReportBuf.data(), length, written)) {
+    const hid::THidWriteResult result = FHidDevice->WriteReport(FReportBuf.data(), length);
+    if (result.Ok) {
         FHidDevice->CloseDeviceHandle();
         return true;
     }
-    const DWORD error = GetLastError();
-    Log("WRITE1_ERROR," + rtl::Format("%s (%X)", SystemMessage(error).c_str(), static_cast<unsigned>(error)));
+    Log("WRITE1_ERROR," + rtl::Format("%s (%X)", result.ErrorText.c_str(), static_cast<unsigned>(result.Error)));
     return false;
 }
 
@@ -127,6 +109,11 @@ void TForm1::HidCtrl1DeviceData(hid::THidDevice*, std::uint8_t, const void* Data
             c = '_';
     AddLog(FResponseHex + "-" + printable, mkIncoming);
     ScheduleStep();
+}
+
+AnsiString TForm1::TestFramedReport() const
+{
+    return AnsiString(FReportBuf.begin(), FReportBuf.end());
 }
 
 bool TForm1::TakeResponse()

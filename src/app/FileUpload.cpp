@@ -76,73 +76,91 @@ void TForm1::HandleUploadResponse()
         return;
     const AnsiString packet = FResponse;
     const AnsiString type = packet.substr(0, 4);
+    if (type == "UPLS")
+        StartUpload(packet);
+    else if (type == "UPLD")
+        TakeUploadData(packet);
+    else if (type == "UPLE")
+        EndUpload(packet);
+    else if (type == "UPLI")
+        VerifyUpload(packet);
+}
 
-    if (type == "UPLS") {
-        FUploadActive = 1;
+void TForm1::StartUpload(const AnsiString& packet)
+{
+    FUploadActive = 1;
+    FPacketNo = 0;
+    FUploadEnded = 0;
+    FUploadStream->clear();
+    FOutcome.UploadRefused = false;
+    FUploadSize = ResponseDword(packet, 4);
+    FUploadTimeStamp = ResponseDword(packet, 8);
+    AddLog(rtl::Format("Upload : Started. fileName:%s", PacketText(packet, 12).c_str()), mkIncoming);
+    SendCommand(Reply(StartReply, false));
+}
+
+void TForm1::TakeUploadData(const AnsiString& packet)
+{
+    bool refused = false;
+    if (FUploadActive != 1) {
+        AddLog("Error : Invalid status.", mkIncoming);
         FPacketNo = 0;
-        FUploadEnded = 0;
-        FUploadStream->clear();
-        FOutcome.UploadRefused = false;
-        FUploadSize = ResponseDword(packet, 4);
-        FUploadTimeStamp = ResponseDword(packet, 8);
-        AddLog(rtl::Format("Upload : Started. fileName:%s", PacketText(packet, 12).c_str()), mkIncoming);
-        SendCommand(Reply(StartReply, false));
-    } else if (type == "UPLD") {
-        bool refused = false;
-        if (FUploadActive != 1) {
-            AddLog("Error : Invalid status.", mkIncoming);
-            FPacketNo = 0;
-            refused = true;
-        }
-        if (ResponseDword(packet, 4) != FPacketNo) {
-            AddLog("Error : Invalid packet number.", mkIncoming);
-            FUploadActive = 0;
-            refused = true;
-        }
-        const AnsiString bytes = PacketBytes(packet, DataBytesPerPacket);
-        if (!refused && !FitsUpload(bytes.size()))
-            refused = true;
-        FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
-        SendCommand(Reply(DataReply, refused));
-        if (!refused) {
-            *FUploadStream += bytes;
-            ++FPacketNo;
-        }
-    } else if (type == "UPLE") {
-        if (FUploadEnded == 1) {
-            Log(IgnoredLogText);
-            return;
-        }
-        FUploadEnded = 1;
-        bool refused = false;
-        if (FUploadActive != 1) {
-            AddLog("Error : Failed to upload file.", mkIncoming);
-            FPacketNo = 0;
-            refused = true;
-        }
-        const std::int32_t count = ResponseDword(packet, 4);
-        const AnsiString bytes = count >= 1 ? PacketBytes(packet, static_cast<std::size_t>(count)) : AnsiString();
-        if (!refused && !FitsUpload(bytes.size()))
-            refused = true;
-        FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
-        SendCommand(Reply(EndReply, refused));
-        if (!refused)
-            *FUploadStream += bytes;
-        Log(FileDataLogText);
-    } else if (type == "UPLI") {
-        const std::int32_t size = ResponseDword(packet, 4);
-        const AnsiString stamp = PacketText(packet, 8);
-        if (static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
-            Log(rtl::Format("Error : Verify NG. fileSize:%d timeStamp:%s", size, stamp.c_str()));
-            FOutcome.Failure = FOutcome.UploadRefused ? "upload-refused" : "verify-ng";
-            FState = stFinished;
-            return;
-        }
-        Log(rtl::Format("Verify : OK. fileSize:%d timeStamp:%s", size, stamp.c_str()));
-        FOutcome.FileVerified = true;
-        AddLog("Upload : Done", mkIncoming);
-        ParseUploadedFile();
+        refused = true;
     }
+    if (ResponseDword(packet, 4) != FPacketNo) {
+        AddLog("Error : Invalid packet number.", mkIncoming);
+        FUploadActive = 0;
+        refused = true;
+    }
+    const AnsiString bytes = PacketBytes(packet, DataBytesPerPacket);
+    if (!refused && !FitsUpload(bytes.size()))
+        refused = true;
+    FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
+    SendCommand(Reply(DataReply, refused));
+    if (!refused) {
+        *FUploadStream += bytes;
+        ++FPacketNo;
+    }
+}
+
+void TForm1::EndUpload(const AnsiString& packet)
+{
+    if (FUploadEnded == 1) {
+        Log(IgnoredLogText);
+        return;
+    }
+    FUploadEnded = 1;
+    bool refused = false;
+    if (FUploadActive != 1) {
+        AddLog("Error : Failed to upload file.", mkIncoming);
+        FPacketNo = 0;
+        refused = true;
+    }
+    const std::int32_t count = ResponseDword(packet, 4);
+    const AnsiString bytes = count >= 1 ? PacketBytes(packet, static_cast<std::size_t>(count)) : AnsiString();
+    if (!refused && !FitsUpload(bytes.size()))
+        refused = true;
+    FOutcome.UploadRefused = FOutcome.UploadRefused || refused;
+    SendCommand(Reply(EndReply, refused));
+    if (!refused)
+        *FUploadStream += bytes;
+    Log(FileDataLogText);
+}
+
+void TForm1::VerifyUpload(const AnsiString& packet)
+{
+    const std::int32_t size = ResponseDword(packet, 4);
+    const AnsiString stamp = PacketText(packet, 8);
+    if (static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
+        Log(rtl::Format("Error : Verify NG. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+        FOutcome.Failure = FOutcome.UploadRefused ? "upload-refused" : "verify-ng";
+        FState = stFinished;
+        return;
+    }
+    Log(rtl::Format("Verify : OK. fileSize:%d timeStamp:%s", size, stamp.c_str()));
+    FOutcome.FileVerified = true;
+    AddLog("Upload : Done", mkIncoming);
+    ParseUploadedFile();
 }
 
 bool TForm1::FitsUpload(std::size_t count)

@@ -10,8 +10,8 @@ namespace app {
 
 namespace {
 
-constexpr const char* VersionLogText = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93";   // バージョン
-constexpr const char* FirmwareTypeLogText = "\x46\x57\x83\x5E\x83\x43\x83\x76"; // FWタイプ
+constexpr const char* VersionLogText = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93"; // バージョン
+constexpr const char* FirmwareTypeLogText = "\x46\x57\x83\x5E\x83\x43\x83\x76";    // FWタイプ
 constexpr unsigned ConfirmFlags = rtl::MbOkCancel | rtl::MbIconQuestion;
 
 // A GSER column, 1-based characters first to last, trimmed; what lies beyond the text is
@@ -71,6 +71,8 @@ void TForm1::HandleVersionResponse()
     Log(VersionLogText + FFirmwareVersion);
     ShowIdentity();
     FFirmwareType = FFirmwareVersion.size() == 3 ? 1 : FFirmwareVersion.size() == 6 ? 2 : 0;
+    FOutcome.Firmware = FFirmwareVersion;
+    FOutcome.FirmwareType = FFirmwareType;
     Log(FirmwareTypeLogText + rtl::Format("%d", FFirmwareType));
     SendCommand("GSER");
     FState = stSerialInfoWait;

@@ -7,6 +7,8 @@
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
 
+#include "TolvaneVersion.h"
+
 namespace app {
 
 using rtl::TNotifyEvent;
@@ -55,6 +57,12 @@ TForm1::~TForm1()
     FormDestroy(this);
 }
 
+void TForm1::TestHoldState(std::int32_t state)
+{
+    FDeviceReady = true;
+    FState = state;
+}
+
 void TForm1::SetPeer(TFormPeer* peer)
 {
     Label1->SetPeer(peer);
@@ -90,14 +98,13 @@ void TForm1::Exit1Click(rtl::TObject*)
 
 void TForm1::Version1Click(rtl::TObject*)
 {
-    rtl::Application->MessageBox("TOLVANE\r\nVersion " TOLVANE_VERSION, "Version",
-                                 rtl::MbOk | rtl::MbIconInformation);
+    rtl::Application->MessageBox("TOLVANE\r\nVersion " TOLVANE_VERSION, "Version", rtl::MbOk | rtl::MbIconInformation);
 }
 
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
-    const bool disconnected = FHidDevice && !FHidDevice->FAttached;
+    const bool disconnected = FHidDevice && !FHidDevice->Attached();
     if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);
         Timer1->SetEnabled(false);
@@ -126,8 +133,8 @@ void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 
 bool TForm1::StepCanHaveEffect() const
 {
-    const bool session = FDeviceReady
-        && ((FState >= stStartRead && FState <= stSerialWriteWait) || FState == stFinished);
+    const bool session =
+        FDeviceReady && ((FState >= stStartRead && FState <= stSerialWriteWait) || FState == stFinished);
     const bool idle = FState == stIdle;
     return session || FState != Timer1->Tag() || File1->Enabled() != idle || Info1->Enabled() != idle;
 }
@@ -185,26 +192,13 @@ void TForm1::Timer1Timer(rtl::TObject*)
 void TForm1::RunStep()
 {
     switch (FState) {
-    case stStartRead:
-        StartRead();
-        break;
-    case stVersionWait:
-        HandleVersionResponse();
-        break;
-    case stUploadWait:
-        HandleUploadResponse();
-        break;
-    case stSerialInfoWait:
-        HandleSerialInfoResponse();
-        break;
-    case stSerialWriteWait:
-        HandleSerialWriteResponse();
-        break;
-    case stFinished:
-        ReleaseDevice();
-        break;
-    default:
-        break;
+    case stStartRead: StartRead(); break;
+    case stVersionWait: HandleVersionResponse(); break;
+    case stUploadWait: HandleUploadResponse(); break;
+    case stSerialInfoWait: HandleSerialInfoResponse(); break;
+    case stSerialWriteWait: HandleSerialWriteResponse(); break;
+    case stFinished: ReleaseDevice(); break;
+    default: break;
     }
 }
 

@@ -71,7 +71,7 @@ public:
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
 
-    // Components, in creation order.
+    // Components, in creation order: the window's models, which the front ends show.
     std::unique_ptr<rtl::TSpeedButton> SpeedButton1;
     std::unique_ptr<rtl::TLabel> Label1;
     std::unique_ptr<rtl::TMemo> Memo1;
@@ -81,7 +81,6 @@ public:
     rtl::TMenuItem* Exit1 = nullptr;
     rtl::TMenuItem* Info1 = nullptr;
     rtl::TMenuItem* Version1 = nullptr;
-    std::unique_ptr<hid::THidDeviceController> HidCtrl1;
     std::unique_ptr<rtl::TTimer> Timer1;
 
     // Event handlers bound by the window description.
@@ -132,13 +131,34 @@ public:
     struct TSessionOutcome {
         AnsiString Product; // as in the connect line
         bool VersionRead = false;
+        AnsiString Firmware; // as shown, once the version is read
+        std::int32_t FirmwareType = 0;
         bool IdentityRead = false; // the serial block was taken
         AnsiString Pcb, Bat, Ser;  // as the serial block gave them
         bool FileVerified = false;
-        bool UploadRefused = false; // a packet of the last transfer was refused
-        bool SerialWritten = false; // the unit accepted the serial write
+        bool UploadRefused = false;    // a packet of the last transfer was refused
+        bool SerialWritten = false;    // the unit accepted the serial write
         const char* Failure = nullptr; // why the read ended without its work done, if it did
     };
+    const TSessionOutcome& Outcome() const { return FOutcome; }
+    std::int32_t State() const { return FState; }
+    // A unit is lent to the session.
+    bool HoldsUnit() const { return FHidDevice != nullptr; }
+
+    // True while a step could change something: a session to walk, a state line to write or
+    // menus to update. Otherwise the platform timer rests until a report or device change.
+    bool StepCanHaveEffect() const;
+
+    // Seams for the tests and fuzzers that drive a session in their own process without a
+    // unit, feeding its reports to HidCtrl1DeviceData by hand. TestHoldState: the session as
+    // if a unit were held, in this state. TestFramedReport: the last command as framed for
+    // the output report, report ID first (without a unit it is framed, not written).
+    // TestUploadedFile: the bytes received of the file so far.
+    void TestHoldState(std::int32_t state);
+    AnsiString TestFramedReport() const;
+    const AnsiString& TestUploadedFile() const { return *FUploadStream; }
+
+private:
     TSessionOutcome FOutcome;
 
     // Session fields, in their declared order.
@@ -161,11 +181,10 @@ public:
     AnsiString FPcbNo;
     AnsiString FBatteryNo;
 
-    // True while a step could change something: a session to walk, a state line to write or
-    // menus to update. Otherwise the platform timer rests until a report or device change.
-    bool StepCanHaveEffect() const;
+    // Declared last, so destroyed first: the controller stops the unit's reader while
+    // everything a report could reach still stands.
+    std::unique_ptr<hid::THidDeviceController> HidCtrl1;
 
-private:
     // Keeps Timer1's platform timer armed only while a step can have an effect, and asks for
     // a step at once; never while Timer1 is disabled.
     void ScheduleStep();
@@ -174,6 +193,10 @@ private:
     void ShowIdentity();
     // True when count more bytes keep the upload under its cap; otherwise logs the refusal
     // and refuses the rest of the transfer.
+    void StartUpload(const AnsiString& packet);
+    void TakeUploadData(const AnsiString& packet);
+    void EndUpload(const AnsiString& packet);
+    void VerifyUpload(const AnsiString& packet);
     bool FitsUpload(std::size_t count);
     void ParseUploadedFile();
 };

@@ -16,6 +16,28 @@ constexpr std::size_t ProductMaxChars = 254;
 constexpr DWORD ShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Plenty for one report; a unit that takes none in this time has stopped reading.
 constexpr DWORD WriteTimeoutMs = 1000;
+// The system's text for an error code, without its line break and closing full stop.
+std::string SystemMessage(DWORD error)
+{
+    char buffer[256] = {};
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                       sizeof buffer, nullptr)
+        == 0)
+        return {};
+    std::string text(buffer, strnlen(buffer, sizeof buffer));
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+// Records the calling thread's last error in result, where the failure happened.
+THidWriteResult& Failed(THidWriteResult& result)
+{
+    result.Error = GetLastError();
+    result.ErrorText = SystemMessage(result.Error);
+    return result;
+}
+
 } // namespace
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller)
@@ -168,17 +190,23 @@ std::u16string THidDevice::GetProductText()
     return FProductText;
 }
 
-bool THidDevice::WriteReport(const void* buffer, DWORD count, DWORD& written)
+std::uint16_t THidDevice::OutputReportLength()
 {
+    HIDP_CAPS caps;
+    ReadCapabilities(caps);
+    return caps.OutputReportByteLength;
+}
+
+THidWriteResult THidDevice::WriteReport(const void* buffer, std::uint32_t count)
+{
+    THidWriteResult result;
     // Overlapped, so that a unit that takes no report cannot hold the main thread: a
     // synchronous write to such a unit never returns.
-    if (!OpenOverlappedHandle(odWrite))
-        return false;
-    written = 0;
     OVERLAPPED overlap{};
-    overlap.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (OpenOverlappedHandle(odWrite))
+        overlap.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!overlap.hEvent)
-        return false;
+        return Failed(result);
     DWORD done = 0;
     bool ok = WriteFile(FWriteHandle, buffer, count, nullptr, &overlap);
     if (ok || GetLastError() == ERROR_IO_PENDING) {
@@ -190,11 +218,12 @@ bool THidDevice::WriteReport(const void* buffer, DWORD count, DWORD& written)
         if (!ok && timedOut)
             SetLastError(ERROR_SEM_TIMEOUT);
     }
-    const DWORD error = GetLastError();
+    if (!ok)
+        Failed(result);
     CloseHandle(overlap.hEvent);
-    SetLastError(error);
-    written = done;
-    return ok;
+    result.Ok = ok;
+    result.Written = done;
+    return result;
 }
 
 bool THidDevice::BeginRead(void* buffer, DWORD count, LPOVERLAPPED_COMPLETION_ROUTINE completion)

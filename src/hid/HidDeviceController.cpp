@@ -14,8 +14,7 @@ namespace hid {
 namespace {
 
 // GUID_DEVINTERFACE_HID, for when HID.dll cannot tell it.
-constexpr GUID DefaultHidInterfaceGuid = {0x4D1E55B2, 0xF16F, 0x11CF,
-                                          {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr GUID DefaultHidInterfaceGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr const char* NotifyWindowClass = "THidDeviceControllerNotify";
 constexpr std::int32_t FirstScanParam = -1;
 
@@ -137,8 +136,8 @@ void THidDeviceController::CollectPresentDevices(TDeviceList& NewList, std::vect
 {
     if (!HidBound())
         return;
-    HDEVINFO set = SetupApi.SetupDiGetClassDevsA(&FInterfaceGuid, nullptr, nullptr,
-                                                  DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupApi.SetupDiGetClassDevsA(&FInterfaceGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
         return;
     for (DWORD index = 0;; ++index) {

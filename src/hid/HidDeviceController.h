@@ -73,6 +73,8 @@ private:
     void NotifyChange();
     TDeviceList::iterator Find(const THidDevice* Device);
 
+    // The main thread's alone: notices come through the window procedure, and the readers
+    // reach it only through their hand-over.
     GUID FInterfaceGuid{};
     THidPlugEvent FOnArrival;
     rtl::TNotifyEvent FOnDeviceChange;

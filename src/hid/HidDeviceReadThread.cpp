@@ -25,11 +25,8 @@ void THidDeviceReadThread::ReadLoop()
     DWORD failurePause = FirstFailurePauseMs;
     while (!Terminated()) {
         sleepResult = WAIT_IO_COMPLETION;
-        HIDP_CAPS caps;
-        FOwner->ReadCapabilities(caps);
-        const std::size_t length = std::min<std::size_t>(caps.InputReportByteLength, FReportBuffer.size());
-        std::fill_n(FReportBuffer.begin(), length, 0);
-        if (FOwner->BeginRead(FReportBuffer.data(), static_cast<DWORD>(length), &IgnoreCompletion)) {
+        std::fill(FReportBuffer.begin(), FReportBuffer.end(), 0);
+        if (FOwner->BeginRead(FReportBuffer.data(), static_cast<DWORD>(FReportBuffer.size()), &IgnoreCompletion)) {
             while (!Terminated()) {
                 sleepResult = SleepEx(static_cast<DWORD>(FOwner->FReaderSleepTime.load()), TRUE);
                 if (sleepResult == WAIT_IO_COMPLETION)
@@ -64,7 +61,7 @@ void THidDeviceReadThread::ReadLoop()
 void THidDeviceReadThread::DeliverReport()
 {
     if (FOwner->FOnReportData)
-            FOwner->FOnReportData(FOwner, FReportBuffer[0], FReportBuffer.data() + 1,
+        FOwner->FOnReportData(FOwner, FReportBuffer[0], FReportBuffer.data() + 1,
                               static_cast<std::uint16_t>(FBytesRead - 1));
 }
 

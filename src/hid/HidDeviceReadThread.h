@@ -17,11 +17,6 @@ public:
     // Created suspended; the device resumes it.
     explicit THidDeviceReadThread(THidDevice* owner);
 
-    std::uint32_t FErrorCode = 0;
-    THidDevice* FOwner;
-    std::uint32_t FBytesRead = 0;
-    std::vector<std::uint8_t> FReportBuffer;
-
 protected:
     void Execute() override { ReadLoop(); }
 
@@ -31,6 +26,14 @@ private:
     void DeliverReadError();
     // Does nothing: it only lets the alertable sleep end with the I/O-completion result.
     static void IgnoreCompletion(DWORD errorCode, DWORD bytesTransferred, LPOVERLAPPED overlapped);
+
+    // Written by this thread; the main thread reads them only during a hand-over, while this
+    // thread waits for it.
+    std::uint32_t FErrorCode = 0;
+    THidDevice* FOwner;
+    std::uint32_t FBytesRead = 0;
+    // One input report long, as the device's capabilities give it when the reader is made.
+    std::vector<std::uint8_t> FReportBuffer;
 };
 
 } // namespace hid

@@ -47,6 +47,14 @@ bool StartsWith(const AnsiString& text, const AnsiString& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+AnsiString LowerCase(AnsiString text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 AnsiString Format(const char* format, ...)
 {
     va_list args;
@@ -67,6 +75,11 @@ AnsiString FormatV(const char* format, va_list args)
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
     std::vsnprintf(buffer.data(), buffer.size(), format, args);
     return AnsiString(buffer.data(), static_cast<std::size_t>(length));
+}
+
+AnsiString Hex4(unsigned value)
+{
+    return Format("%04x", value & 0xFFFFu);
 }
 
 } // namespace rtl

@@ -17,6 +17,9 @@ AnsiString Trim(const AnsiString& text);
 AnsiString TrimRight(const AnsiString& text);
 bool Contains(const AnsiString& text, const AnsiString& part);
 bool StartsWith(const AnsiString& text, const AnsiString& prefix);
+// Only the letters A to Z change: for names, not for code page 932 text, where the second byte
+// of a double-byte character may be a letter.
+AnsiString LowerCase(AnsiString text);
 
 // MinGW's g++ takes plain "printf" for the Microsoft runtime's dialect; clang knows only "printf".
 #if defined(__clang__)
@@ -28,5 +31,7 @@ bool StartsWith(const AnsiString& text, const AnsiString& prefix);
 // printf-style formatting into a text (no length limit).
 AnsiString Format(const char* format, ...) __attribute__((format(TOLVANE_PRINTF_FORMAT, 1, 2)));
 AnsiString FormatV(const char* format, va_list args);
+// The low 16 bits as four lower-case hexadecimal digits, as a USB identifier is shown.
+AnsiString Hex4(unsigned value);
 
 } // namespace rtl

@@ -5,9 +5,12 @@
 #include <exception>
 #include <functional>
 
+// windows.h, where a file includes it, makes MessageBox a macro for MessageBoxA (the build
+// defines no UNICODE). The class is declared with the macro set aside and answers to both
+// names, so that files with and without windows.h call the same member.
 #ifdef _WIN32
-// windows.h renames MessageBox to MessageBoxA; every user of this header must see the same.
-#include <windows.h>
+#pragma push_macro("MessageBox")
+#undef MessageBox
 #endif
 
 namespace rtl {
@@ -24,18 +27,33 @@ public:
 
     // Modal; the result as Windows returns it. Without a hook every box is cancelled.
     int MessageBox(const AnsiString& text, const AnsiString& caption, unsigned flags);
-    void SetMessageBoxHook(TMessageBoxHook hook) { FMessageBox = std::move(hook); }
+#ifdef _WIN32
+    int MessageBoxA(const AnsiString& text, const AnsiString& caption, unsigned flags)
+    {
+        return MessageBox(text, caption, flags);
+    }
+#endif
+    void SetMessageBoxHook(TMessageBoxHook hook)
+    {
+        FMessageBox = std::move(hook);
+    }
 
     // Asks the front end to close the main window, which ends the message loop.
     void Terminate();
-    void SetTerminateHook(std::function<void()> hook) { FTerminate = std::move(hook); }
+    void SetTerminateHook(std::function<void()> hook)
+    {
+        FTerminate = std::move(hook);
+    }
 
     // The standard handling of an exception that leaves an event, on the main thread: the
     // front end's hook reports it and the loop carries on. Without a hook, or when the hook
     // itself fails, the report goes to standard error. Never throws.
     using TExceptionHook = std::function<void(const AnsiString& message)>;
     void HandleException(std::exception_ptr error) noexcept;
-    void SetExceptionHook(TExceptionHook hook) { FException = std::move(hook); }
+    void SetExceptionHook(TExceptionHook hook)
+    {
+        FException = std::move(hook);
+    }
 
 private:
     TMessageBoxHook FMessageBox;
@@ -49,3 +67,7 @@ AnsiString ExceptionMessage(std::exception_ptr error);
 extern TApplication* Application;
 
 } // namespace rtl
+
+#ifdef _WIN32
+#pragma pop_macro("MessageBox")
+#endif

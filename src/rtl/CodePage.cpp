@@ -89,8 +89,8 @@ AnsiString Cp932FromUtf16(const std::u16string& text)
     if (text.empty())
         return {};
     const std::wstring wide(text.begin(), text.end());
-    const int length = WideCharToMultiByte(CodePage932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CodePage932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     AnsiString narrow(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CodePage932, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), length, nullptr,
                         nullptr);

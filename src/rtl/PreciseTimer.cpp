@@ -21,7 +21,8 @@ struct TWinmm {
     TWinmm()
     {
         if (HMODULE module = LoadLibraryExA("winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-            Begin = reinterpret_cast<TTimePeriod>(reinterpret_cast<void (*)()>(GetProcAddress(module, "timeBeginPeriod")));
+            Begin =
+                reinterpret_cast<TTimePeriod>(reinterpret_cast<void (*)()>(GetProcAddress(module, "timeBeginPeriod")));
             End = reinterpret_cast<TTimePeriod>(reinterpret_cast<void (*)()>(GetProcAddress(module, "timeEndPeriod")));
         }
     }

@@ -39,8 +39,7 @@ AnsiString FormatTimeStamp(std::chrono::system_clock::time_point when)
 #else
     localtime_r(&seconds, &local);
 #endif
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
     const TSeparators sep = RegionalSeparators();
     return Format("%02d%s%02d%s%02d %02d%s%02d%s%02d %03d,", local.tm_year % 100, sep.Date.c_str(), local.tm_mon + 1,
                   sep.Date.c_str(), local.tm_mday, local.tm_hour, sep.Time.c_str(), local.tm_min, sep.Time.c_str(),

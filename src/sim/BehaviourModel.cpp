@@ -25,10 +25,12 @@ TBehaviourModel::TAnswer TBehaviourModel::AnswerCommand(const std::string& comma
     if (command == "VER")
         return {TAnswerKind::Report, "OK " + FSettings.Version + "\r\n"};
     if (command == "GSER")
-        return {TAnswerKind::Report, "OK " + PadColumn(FSettings.Pcb) + " " + PadColumn(FSettings.Bat) + " "
-                                   + PadColumn(FSettings.Ser) + "\r\n"};
+        return {TAnswerKind::Report,
+                "OK " + PadColumn(FSettings.Pcb) + " " + PadColumn(FSettings.Bat) + " " + PadColumn(FSettings.Ser)
+                    + "\r\n"};
     if (command.rfind("UPLS ", 0) == 0)
-        return command.substr(5) == InfoFileName ? TAnswer{TAnswerKind::Upload, {}} : TAnswer{TAnswerKind::Report, "NG\r\n"};
+        return command.substr(5) == InfoFileName ? TAnswer{TAnswerKind::Upload, {}}
+                                                 : TAnswer{TAnswerKind::Report, "NG\r\n"};
     if (command.rfind("SSER ", 0) == 0)
         return AnswerSerialWrite(command.substr(5));
     if (command.rfind("UPLR", 0) == 0)
@@ -55,8 +57,7 @@ TBehaviourModel::TAnswer TBehaviourModel::AnswerSerialWrite(const std::string& n
         return {TAnswerKind::Report, "NG\r\n"};
 
     switch (FSettings.SserReply) {
-    case TSserReply::Ng:
-        return {TAnswerKind::Report, "NG\r\n"};
+    case TSserReply::Ng: return {TAnswerKind::Report, "NG\r\n"};
     case TSserReply::Ok:
     case TSserReply::None:
         FSettings.Pcb = fields[0];
@@ -64,7 +65,8 @@ TBehaviourModel::TAnswer TBehaviourModel::AnswerSerialWrite(const std::string& n
         FSettings.Ser = fields[2];
         break;
     }
-    return FSettings.SserReply == TSserReply::Ok ? TAnswer{TAnswerKind::Report, "OK\r\n"} : TAnswer{TAnswerKind::Silent, {}};
+    return FSettings.SserReply == TSserReply::Ok ? TAnswer{TAnswerKind::Report, "OK\r\n"}
+                                                 : TAnswer{TAnswerKind::Silent, {}};
 }
 
 TBytes TBehaviourModel::InfoFile() const
@@ -72,13 +74,12 @@ TBytes TBehaviourModel::InfoFile() const
     if (FSettings.InfoFile)
         return *FSettings.InfoFile;
     // The tool takes any line containing "ser", "pcb" or "bat" as an item, so no other line may.
-    const std::string text = "[RGINFO]\r\n"
-                             "model QM-2\r\n"
-                             "fw " + FSettings.Version + "\r\n"
-                             "ser " + FSettings.Ser + "\r\n"
-                             "pcb " + FSettings.Pcb + "\r\n"
-                             "bat " + FSettings.Bat + "\r\n"
-                             "date 2026/03/14\r\n";
+    std::string text = "[RGINFO]\r\nmodel QM-2\r\n";
+    text += "fw " + FSettings.Version + "\r\n";
+    text += "ser " + FSettings.Ser + "\r\n";
+    text += "pcb " + FSettings.Pcb + "\r\n";
+    text += "bat " + FSettings.Bat + "\r\n";
+    text += "date 2026/03/14\r\n";
     return BytesOf(text);
 }
 
@@ -93,14 +94,9 @@ void TBehaviourModel::Run(TVirtualUnit& unit, std::chrono::milliseconds stepTime
         const TAnswer answer = AnswerCommand(command);
         bool stopped = false;
         switch (answer.Kind) {
-        case TAnswerKind::Report:
-            SendAnswer(unit, command, answer.Text, stepTimeout, stopped);
-            break;
-        case TAnswerKind::Silent:
-            break;
-        case TAnswerKind::StrayReply:
-            PrintDiagnostic("%s: UPLR reply outside an upload; ignored", name);
-            break;
+        case TAnswerKind::Report: SendAnswer(unit, command, answer.Text, stepTimeout, stopped); break;
+        case TAnswerKind::Silent: break;
+        case TAnswerKind::StrayReply: PrintDiagnostic("%s: UPLR reply outside an upload; ignored", name); break;
         case TAnswerKind::Upload: {
             TUploadRequest request;
             request.File = InfoFile();
@@ -110,9 +106,8 @@ void TBehaviourModel::Run(TVirtualUnit& unit, std::chrono::milliseconds stepTime
             if (const auto failure = RunUpload(unit, request, stepTimeout)) {
                 stopped = failure->Stopped;
                 if (!stopped)
-                    PrintDiagnostic("%s: upload of %s ended: expected %s; instead: %s", name,
-                                    InfoFileName.c_str(), failure->Expected.c_str(),
-                                    failure->Arrived.c_str());
+                    PrintDiagnostic("%s: upload of %s ended: expected %s; instead: %s", name, InfoFileName.c_str(),
+                                    failure->Expected.c_str(), failure->Arrived.c_str());
             }
             break;
         }
@@ -126,16 +121,13 @@ void TBehaviourModel::SendAnswer(TVirtualUnit& unit, const std::string& command,
                                  std::chrono::milliseconds stepTimeout, bool& stopped)
 {
     switch (unit.SendInputReport(BytesOf(text), stepTimeout)) {
-    case TWaitResult::Ready:
-        break;
+    case TWaitResult::Ready: break;
     case TWaitResult::TimedOut:
         PrintDiagnostic("%s: no connection opened for reading within %s; answer to %s dropped",
                         unit.Description().Name.c_str(), SecondsText(stepTimeout).c_str(),
                         DescribeBytes(BytesOf(command)).c_str());
         break;
-    case TWaitResult::Stopped:
-        stopped = true;
-        break;
+    case TWaitResult::Stopped: stopped = true; break;
     }
 }
 

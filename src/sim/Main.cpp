@@ -48,8 +48,7 @@ bool LoadScript(const std::string& path, TScript& script)
         PrintDiagnostic("%s", error.Message.c_str());
         return false;
     }
-    if (!script.Parse(std::string(text.begin(), text.end()), error)
-        || !script.LoadFiles(DirectoryOf(path), error)) {
+    if (!script.Parse(std::string(text.begin(), text.end()), error) || !script.LoadFiles(DirectoryOf(path), error)) {
         PrintDiagnostic("%s:%d: malformed script: %s", path.c_str(), error.Line, error.Message.c_str());
         return false;
     }
@@ -90,77 +89,67 @@ std::unique_ptr<TVirtualUnit> MakeUnit(const TSimOptions& options, TUnitDescript
 
 void WaitForStop()
 {
-    pollfd stop {TStopSignal::StopFd(), POLLIN, 0};
+    pollfd stop{TStopSignal::StopFd(), POLLIN, 0};
     while (::poll(&stop, 1, -1) <= 0) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Reads what the options name (script, information file, report descriptor); false after a
+// diagnostic, with the exit code in `exitCode`.
+bool LoadInputs(TSimOptions& options, TScript& script, TBytes& reportDescriptor, int& exitCode)
 {
-    TSimOptions options;
-    std::string error;
-    switch (ParseOptions(argc, argv, options, error)) {
-    case TParseOutcome::Help:
-        std::fputs(HelpText().c_str(), stdout);
-        return ExitOk;
-    case TParseOutcome::Error:
-        return UsageError(error);
-    case TParseOutcome::Run:
-        break;
-    }
-
-    TScript script;
+    exitCode = ExitUsage;
     if (!options.Script.empty() && !LoadScript(options.Script, script))
-        return ExitUsage;
+        return false;
     if (!options.InfoFile.empty()) {
         TBytes contents;
         TScriptError readError;
-        if (!ReadWholeFile(options.InfoFile, contents, readError))
-            return UsageError("--info-file: " + readError.Message);
+        if (!ReadWholeFile(options.InfoFile, contents, readError)) {
+            exitCode = UsageError("--info-file: " + readError.Message);
+            return false;
+        }
         options.Model.InfoFile = std::move(contents);
     }
+    return options.Descriptor.empty() || LoadDescriptor(options.Descriptor, reportDescriptor);
+}
 
-    TBytes reportDescriptor;
-    if (!options.Descriptor.empty() && !LoadDescriptor(options.Descriptor, reportDescriptor))
-        return ExitUsage;
-    std::string directory;
-    if (options.Transport == TTransport::Socket) {
-        directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
-        if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
-            PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
-            return ExitUsage;
-        }
+// The unit directory for sockets; empty for uhid.
+bool PrepareDirectory(const TSimOptions& options, std::string& directory)
+{
+    if (options.Transport != TTransport::Socket)
+        return true;
+    directory = options.Directory.empty() ? winapi::posix::UnitDirectoryPath() : options.Directory;
+    if (const auto reason = winapi::posix::PrepareUnitDirectory(directory)) {
+        PrintDiagnostic("unit directory %s cannot be used: %s", directory.c_str(), reason->c_str());
+        return false;
     }
-    std::unique_ptr<TTrace> trace;
-    if (!options.Trace.empty() && !(trace = TTrace::Open(options.Trace, error)))
-        return UsageError(error);
-    if (!TStopSignal::Install(error)) {
-        PrintDiagnostic("%s", error.c_str());
-        return ExitFailed;
-    }
+    return true;
+}
 
-    std::vector<std::unique_ptr<TVirtualUnit>> units;
+bool PlaceUnits(const TSimOptions& options, const std::string& directory, const TBytes& reportDescriptor, TTrace* trace,
+                std::vector<std::unique_ptr<TVirtualUnit>>& units)
+{
     for (unsigned i = 1; i <= options.Count; ++i) {
         TUnitDescription description = options.Unit;
         description.Directory = directory;
         if (options.Count > 1)
             description.Name += "-" + std::to_string(i);
-        auto unit = MakeUnit(options, description, reportDescriptor, trace.get());
+        auto unit = MakeUnit(options, description, reportDescriptor, trace);
+        std::string error;
         if (!unit->Place(error)) {
             PrintDiagnostic("cannot place %s: %s", description.Name.c_str(), error.c_str());
-            return ExitUsage; // the units placed so far are taken out by their destructors
+            return false; // the units placed so far are taken out by their destructors
         }
         units.push_back(std::move(unit));
     }
+    return true;
+}
 
-    if (!options.Script.empty()) {
-        const int result = TScriptRunner(*units.front(), script, options.Script, options.StepTimeout).Run();
-        units.front()->Remove();
-        return result;
-    }
-
+// Every unit answers from the behaviour model (or stays silent with a foreign descriptor) until
+// a stop signal.
+int RunUntilStopped(const TSimOptions& options, const TBytes& reportDescriptor,
+                    std::vector<std::unique_ptr<TVirtualUnit>>& units)
+{
     std::vector<std::thread> threads;
     for (auto& unit : units) {
         threads.emplace_back([&unit, &options, answers = reportDescriptor.empty()] {
@@ -176,4 +165,43 @@ int main(int argc, char** argv)
     for (auto& unit : units)
         unit->Remove();
     return ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TSimOptions options;
+    std::string error;
+    switch (ParseOptions(argc, argv, options, error)) {
+    case TParseOutcome::Help: std::fputs(HelpText().c_str(), stdout); return ExitOk;
+    case TParseOutcome::Error: return UsageError(error);
+    case TParseOutcome::Run: break;
+    }
+
+    TScript script;
+    TBytes reportDescriptor;
+    int exitCode = ExitOk;
+    if (!LoadInputs(options, script, reportDescriptor, exitCode))
+        return exitCode;
+    std::string directory;
+    if (!PrepareDirectory(options, directory))
+        return ExitUsage;
+    std::unique_ptr<TTrace> trace;
+    if (!options.Trace.empty() && !(trace = TTrace::Open(options.Trace, error)))
+        return UsageError(error);
+    if (!TStopSignal::Install(error)) {
+        PrintDiagnostic("%s", error.c_str());
+        return ExitFailed;
+    }
+
+    std::vector<std::unique_ptr<TVirtualUnit>> units;
+    if (!PlaceUnits(options, directory, reportDescriptor, trace.get(), units))
+        return ExitUsage;
+    if (!options.Script.empty()) {
+        const int result = TScriptRunner(*units.front(), script, options.Script, options.StepTimeout).Run();
+        units.front()->Remove();
+        return result;
+    }
+    return RunUntilStopped(options, reportDescriptor, units);
 }

@@ -54,7 +54,8 @@ bool CheckTransport(const TSimOptions& options, std::string& error)
     if (!options.Directory.empty())
         error = "--dir places socket units; a uhid unit has no unit directory";
     else if (options.Unit.QueryOnly)
-        error = "--access query-only cannot be made with uhid: nothing reserves a kernel HID device for query-only opens";
+        error =
+            "--access query-only cannot be made with uhid: nothing reserves a kernel HID device for query-only opens";
     else if (options.Unit.InLength < 2 || options.Unit.InLength > UhidLargestInLength)
         error = "--in-length " + std::to_string(options.Unit.InLength) + " cannot be made with uhid: from 2 to "
             + std::to_string(UhidLargestInLength) + ", report ID included";
@@ -86,10 +87,10 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
             }
             return TParseOutcome::Help;
         }
-        static const char* const Known[] = {"--dir", "--name", "--count", "--vid", "--pid", "--product",
-                                            "--in-length", "--out-length", "--access", "--version", "--pcb",
-                                            "--bat", "--ser", "--info-file", "--sser-reply", "--script",
-                                            "--step-timeout", "--trace", "--transport", "--descriptor"};
+        static const char* const Known[] = {
+            "--dir",        "--name",   "--count",        "--vid",   "--pid",       "--product",   "--in-length",
+            "--out-length", "--access", "--version",      "--pcb",   "--bat",       "--ser",       "--info-file",
+            "--sser-reply", "--script", "--step-timeout", "--trace", "--transport", "--descriptor"};
         if (std::find_if(std::begin(Known), std::end(Known), [&](const char* k) { return option == k; })
             == std::end(Known)) {
             error = "unknown option " + option;
@@ -122,7 +123,8 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
             options.Unit.Product = value;
         } else if (option == "--in-length" || option == "--out-length") {
             good = ParseWhole(value, 1, LargestReportLength, number);
-            (option == "--in-length" ? options.Unit.InLength : options.Unit.OutLength) = static_cast<std::size_t>(number);
+            (option == "--in-length" ? options.Unit.InLength : options.Unit.OutLength) =
+                static_cast<std::size_t>(number);
         } else if (option == "--access") {
             good = value == "rw" || value == "query-only";
             options.Unit.QueryOnly = value == "query-only";
@@ -139,7 +141,9 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
             options.InfoFile = value;
         } else if (option == "--sser-reply") {
             good = value == "OK" || value == "NG" || value == "none";
-            options.Model.SserReply = value == "OK" ? TSserReply::Ok : value == "NG" ? TSserReply::Ng : TSserReply::None;
+            options.Model.SserReply = value == "OK" ? TSserReply::Ok
+                : value == "NG"                     ? TSserReply::Ng
+                                                    : TSserReply::None;
         } else if (option == "--script") {
             good = !value.empty();
             options.Script = value;
@@ -161,8 +165,7 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
         }
     }
     if (!options.Script.empty() && options.Count != 1) {
-        error = "--script drives exactly one unit; it cannot be combined with --count "
-            + std::to_string(options.Count);
+        error = "--script drives exactly one unit; it cannot be combined with --count " + std::to_string(options.Count);
         return TParseOutcome::Error;
     }
     return CheckTransport(options, error) ? TParseOutcome::Run : TParseOutcome::Error;
@@ -212,6 +215,8 @@ std::string HelpText()
            "                        upload FILE, awaiting the tool's UPLR replies\n"
            "  quiet MS              no output report for MS milliseconds\n"
            "  sleep MS              wait MS milliseconds, queueing output reports\n"
+           "  await FILE            wait until FILE exists (relative to the script), queueing\n"
+           "                        output reports; a test's way to say \"go on\"\n"
            "  unplug, plug          take the unit out, place it again\n"
            "Lines that are empty or start with # are ignored.\n"
            "\n"

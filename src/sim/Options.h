@@ -12,10 +12,10 @@ enum class TTransport { Socket, Uhid };
 
 struct TSimOptions {
     TTransport Transport = TTransport::Socket;
-    std::string Directory;               // empty: the unit directory rule decides
-    std::string Descriptor;              // uhid only: a file of report descriptor bytes
+    std::string Directory;  // empty: the unit directory rule decides
+    std::string Descriptor; // uhid only: a file of report descriptor bytes
     unsigned Count = 1;
-    TUnitDescription Unit;               // Name and everything the hello tells
+    TUnitDescription Unit; // Name and everything the hello tells
     TModelSettings Model;
     std::string InfoFile;
     std::string Script;

@@ -70,8 +70,7 @@ std::string DescribeBytes(const TBytes& bytes)
     if (zeros > 0)
         text += " and " + std::to_string(zeros) + " zero bytes";
     const std::size_t shown = std::min(used, DescribedHexLimit);
-    text += " (hex " + HexOf(TBytes(bytes.begin(), bytes.begin() + shown))
-        + (used > shown ? "...)" : ")");
+    text += " (hex " + HexOf(TBytes(bytes.begin(), bytes.begin() + shown)) + (used > shown ? "...)" : ")");
     return text;
 }
 

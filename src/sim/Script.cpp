@@ -55,8 +55,7 @@ bool ParseMilliseconds(std::string_view text, std::uint32_t& value, std::string&
         total = total * 10 + static_cast<std::uint64_t>(c - '0');
     }
     if (!valid || total > LongestWaitMs) {
-        error = "bad number of milliseconds " + Quoted(text) + " (0 to "
-            + std::to_string(LongestWaitMs) + ")";
+        error = "bad number of milliseconds " + Quoted(text) + " (0 to " + std::to_string(LongestWaitMs) + ")";
         return false;
     }
     value = static_cast<std::uint32_t>(total);
@@ -107,8 +106,7 @@ bool ParseUpload(std::string_view text, TScriptStep& step, std::string& error)
     };
     std::vector<TFound> found;
     for (int key = 0; key < 3; ++key) {
-        for (std::size_t at = text.find(Keys[key]); at != std::string_view::npos;
-             at = text.find(Keys[key], at + 1))
+        for (std::size_t at = text.find(Keys[key]); at != std::string_view::npos; at = text.find(Keys[key], at + 1))
             found.push_back({at, key});
     }
     std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) { return a.At < b.At; });
@@ -186,13 +184,74 @@ std::optional<TBytes> ParseEscapes(std::string_view text, std::string& error)
             i += 2;
             break;
         }
-        default:
-            error = std::string("unknown escape \\") + c;
-            return std::nullopt;
+        default: error = std::string("unknown escape \\") + c; return std::nullopt;
         }
     }
     return bytes;
 }
+
+namespace {
+
+// One step from its keyword and argument; `placed` follows the unit through unplug and plug.
+bool ParseStep(const std::string& keyword, std::optional<std::string_view> argument, bool& placed, TScriptStep& step,
+               std::string& message)
+{
+    const std::string_view text = argument.value_or(std::string_view());
+    if (keyword == "expect" || keyword == "send") {
+        step.Kind = keyword == "expect" ? TStepKind::Expect : TStepKind::Send;
+        auto bytes = ParseEscapes(text, message);
+        if (!bytes)
+            return false;
+        if (keyword == "expect" && bytes->empty()) {
+            message = "expect needs a text (expect-any takes any report)";
+            return false;
+        }
+        step.Bytes = std::move(*bytes);
+        return true;
+    }
+    if (keyword == "send-hex") {
+        step.Kind = TStepKind::Send;
+        return ParseHexBytes(text, step.Bytes, message);
+    }
+    if (keyword == "quiet" || keyword == "sleep") {
+        step.Kind = keyword == "quiet" ? TStepKind::Quiet : TStepKind::Sleep;
+        return ParseMilliseconds(text, step.Milliseconds, message);
+    }
+    if (keyword == "await") {
+        step.Kind = TStepKind::Await;
+        const auto file = EscapedText(text, message);
+        if (!file)
+            return false;
+        if (file->empty()) {
+            message = "await needs a file";
+            return false;
+        }
+        step.File = *file;
+        return true;
+    }
+    if (keyword == "upload") {
+        step.Kind = TStepKind::Upload;
+        return ParseUpload(text, step, message);
+    }
+    if (keyword == "expect-any" || keyword == "unplug" || keyword == "plug") {
+        step.Kind = keyword == "expect-any" ? TStepKind::ExpectAny
+            : keyword == "unplug"           ? TStepKind::Unplug
+                                            : TStepKind::Plug;
+        if (argument)
+            message = keyword + " takes no argument";
+        else if (step.Kind == TStepKind::Unplug && !placed)
+            message = "unplug while the unit is already out";
+        else if (step.Kind == TStepKind::Plug && placed)
+            message = "plug while the unit is already placed";
+        if (step.Kind == TStepKind::Unplug || step.Kind == TStepKind::Plug)
+            placed = step.Kind == TStepKind::Plug;
+        return message.empty();
+    }
+    message = "unknown keyword " + Quoted(keyword);
+    return false;
+}
+
+} // namespace
 
 bool TScript::Parse(const std::string& text, TScriptError& error)
 {
@@ -212,54 +271,13 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
             continue;
 
         const std::size_t space = content.find(' ');
-        const std::string keyword(content.substr(0, space));
-        const bool hasArgument = space != std::string_view::npos;
-        const std::string_view argument = hasArgument ? content.substr(space + 1) : std::string_view();
+        std::optional<std::string_view> argument;
+        if (space != std::string_view::npos)
+            argument = content.substr(space + 1);
         TScriptStep step;
         step.Line = line;
         std::string message;
-        bool ok = true;
-
-        if (keyword == "expect" || keyword == "send") {
-            step.Kind = keyword == "expect" ? TStepKind::Expect : TStepKind::Send;
-            auto bytes = ParseEscapes(argument, message);
-            ok = bytes.has_value();
-            if (ok && keyword == "expect" && bytes->empty()) {
-                message = "expect needs a text (expect-any takes any report)";
-                ok = false;
-            }
-            if (ok)
-                step.Bytes = std::move(*bytes);
-        } else if (keyword == "send-hex") {
-            step.Kind = TStepKind::Send;
-            ok = ParseHexBytes(argument, step.Bytes, message);
-        } else if (keyword == "quiet" || keyword == "sleep") {
-            step.Kind = keyword == "quiet" ? TStepKind::Quiet : TStepKind::Sleep;
-            ok = ParseMilliseconds(argument, step.Milliseconds, message);
-        } else if (keyword == "upload") {
-            step.Kind = TStepKind::Upload;
-            ok = ParseUpload(argument, step, message);
-        } else if (keyword == "expect-any" || keyword == "unplug" || keyword == "plug") {
-            step.Kind = keyword == "expect-any" ? TStepKind::ExpectAny
-                : keyword == "unplug"          ? TStepKind::Unplug
-                                               : TStepKind::Plug;
-            if (hasArgument) {
-                message = keyword + " takes no argument";
-                ok = false;
-            } else if (step.Kind == TStepKind::Unplug && !placed) {
-                message = "unplug while the unit is already out";
-                ok = false;
-            } else if (step.Kind == TStepKind::Plug && placed) {
-                message = "plug while the unit is already placed";
-                ok = false;
-            }
-            if (step.Kind == TStepKind::Unplug || step.Kind == TStepKind::Plug)
-                placed = step.Kind == TStepKind::Plug;
-        } else {
-            message = "unknown keyword " + Quoted(keyword);
-            ok = false;
-        }
-        if (!ok) {
+        if (!ParseStep(std::string(content.substr(0, space)), argument, placed, step, message)) {
             error = {line, message};
             return false;
         }
@@ -271,9 +289,13 @@ bool TScript::Parse(const std::string& text, TScriptError& error)
 bool TScript::LoadFiles(const std::string& baseDirectory, TScriptError& error)
 {
     for (TScriptStep& step : FSteps) {
-        if (step.Kind != TStepKind::Upload)
+        if (step.Kind != TStepKind::Upload && step.Kind != TStepKind::Await)
             continue;
         const std::string path = step.File.front() == '/' ? step.File : baseDirectory + "/" + step.File;
+        if (step.Kind == TStepKind::Await) {
+            step.File = path;
+            continue;
+        }
         if (!ReadWholeFile(path, step.FileContents, error)) {
             error = {step.Line, error.Message};
             return false;
@@ -291,8 +313,8 @@ bool ReadWholeFile(const std::string& path, TBytes& contents, TScriptError& erro
         return false;
     }
     if (!S_ISREG(st.st_mode) || st.st_size > MaximumFileSize) {
-        error.Message = "cannot read " + path + ": not a regular file of at most "
-            + std::to_string(MaximumFileSize) + " bytes";
+        error.Message =
+            "cannot read " + path + ": not a regular file of at most " + std::to_string(MaximumFileSize) + " bytes";
         return false;
     }
     contents.clear();

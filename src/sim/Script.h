@@ -10,18 +10,18 @@
 
 namespace sim {
 
-enum class TStepKind { Expect, ExpectAny, Send, Upload, Quiet, Sleep, Unplug, Plug };
+enum class TStepKind { Expect, ExpectAny, Send, Upload, Quiet, Sleep, Await, Unplug, Plug };
 
 struct TScriptStep {
     TStepKind Kind = TStepKind::ExpectAny;
     int Line = 0;
-    TBytes Bytes;                       // expect: the prefix; send, send-hex: the data
-    std::uint32_t Milliseconds = 0;     // quiet, sleep
-    std::string File;                   // upload: the path as written
-    std::optional<std::uint32_t> Size;  // upload: size announced in UPLI
-    std::optional<std::string> Stamp;   // upload: UPLI time-stamp text
-    std::string Name = "RGINFO.INI";    // upload: UPLS file name
-    TBytes FileContents;                // upload: filled by LoadFiles
+    TBytes Bytes;                      // expect: the prefix; send, send-hex: the data
+    std::uint32_t Milliseconds = 0;    // quiet, sleep
+    std::string File;                  // upload: the path as written; await: the path
+    std::optional<std::uint32_t> Size; // upload: size announced in UPLI
+    std::optional<std::string> Stamp;  // upload: UPLI time-stamp text
+    std::string Name = "RGINFO.INI";   // upload: UPLS file name
+    TBytes FileContents;               // upload: filled by LoadFiles
 };
 
 struct TScriptError {
@@ -41,7 +41,8 @@ bool ReadWholeFile(const std::string& path, TBytes& contents, TScriptError& erro
 class TScript {
 public:
     bool Parse(const std::string& text, TScriptError& error);
-    // Reads every upload's file, relative paths against `baseDirectory`.
+    // Reads every upload's file and resolves every awaited one, relative paths against
+    // `baseDirectory`.
     bool LoadFiles(const std::string& baseDirectory, TScriptError& error);
     const std::vector<TScriptStep>& Steps() const { return FSteps; }
 

@@ -28,6 +28,7 @@ private:
     std::optional<TFailure> RunStep(const TScriptStep& step);
     std::optional<TFailure> ExpectReport(const TScriptStep& step);
     std::optional<TFailure> StayQuiet(const TScriptStep& step);
+    std::optional<TFailure> AwaitFile(const TScriptStep& step);
     std::optional<TFailure> Upload(const TScriptStep& step);
     std::string NothingArrived() const;
 

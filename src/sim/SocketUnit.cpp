@@ -2,6 +2,8 @@
 
 #include "Console.h"
 
+#include "winapi/posix/UnitDirectory.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,30 +16,21 @@
 
 namespace sim {
 
+using winapi::posix::FillUnitAddress;
+
 namespace {
 
 constexpr std::size_t OpenRequestLimit = 64;
-
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
 
 // A socket file nobody accepts on is a leftover of a process that died; one that accepts
 // belongs to a running unit that must not be displaced.
 bool IsSomeoneListening(const std::string& path)
 {
     sockaddr_un address;
-    if (!FillAddress(path, address))
+    if (!FillUnitAddress(path, address))
         return false;
     TFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    return probe.IsOpen()
-        && ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return probe.IsOpen() && ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 std::uint32_t NewInstanceNumber()
@@ -52,8 +45,8 @@ std::uint32_t NewInstanceNumber()
 } // namespace
 
 TSocketUnit::TSocketUnit(TUnitDescription description, int stopFd, TTrace* trace)
-    : TVirtualUnit(std::move(description), stopFd, trace)
-    , FReceiveBuffer(std::max(FDescription.OutLength, OpenRequestLimit) + 1)
+    : TVirtualUnit(std::move(description), stopFd, trace),
+      FReceiveBuffer(std::max(FDescription.OutLength, OpenRequestLimit) + 1)
 {
 }
 
@@ -72,10 +65,10 @@ bool TSocketUnit::Place(std::string& error)
     if (IsPlaced())
         return true;
     const std::string path = SocketPath();
-    const std::string hidden = FDescription.Directory + "/." + FDescription.Name + ".sock."
-        + std::to_string(::getpid());
+    const std::string hidden =
+        FDescription.Directory + "/." + FDescription.Name + ".sock." + std::to_string(::getpid());
     sockaddr_un address;
-    if (!FillAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
+    if (!FillUnitAddress(hidden, address) || path.size() >= sizeof address.sun_path) {
         error = "socket path too long for AF_UNIX: " + hidden;
         return false;
     }
@@ -183,8 +176,8 @@ void TSocketUnit::AcceptConnections()
 
 void TSocketUnit::ReceiveMessage(TConnection& connection)
 {
-    iovec part {FReceiveBuffer.data(), FReceiveBuffer.size()};
-    msghdr message {};
+    iovec part{FReceiveBuffer.data(), FReceiveBuffer.size()};
+    msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     const ssize_t received = ::recvmsg(connection.Fd.Get(), &message, MSG_DONTWAIT);
@@ -231,16 +224,16 @@ void TSocketUnit::HandleOpen(TConnection& connection, const std::string& request
     } else if (request == "open rw") {
         read = write = true;
     } else if (request != "open q") {
-        PrintDiagnostic("%s: a connection sent %s instead of an open request; closed",
-                        FDescription.Name.c_str(), DescribeBytes(BytesOf(request)).c_str());
+        PrintDiagnostic("%s: a connection sent %s instead of an open request; closed", FDescription.Name.c_str(),
+                        DescribeBytes(BytesOf(request)).c_str());
         connection.Closed = true;
         return;
     }
     if (FDescription.QueryOnly && (read || write)) {
         // The host must refuse read/write opens of a query-only unit itself; granting one here
         // would hide that fault.
-        PrintDiagnostic("%s: query-only unit refuses \"%s\"; connection closed",
-                        FDescription.Name.c_str(), request.c_str());
+        PrintDiagnostic("%s: query-only unit refuses \"%s\"; connection closed", FDescription.Name.c_str(),
+                        request.c_str());
         connection.Closed = true;
         return;
     }
@@ -261,9 +254,8 @@ std::string TSocketUnit::BuildHello() const
     char hello[256];
     std::snprintf(hello, sizeof hello,
                   "vid=0x%04x\npid=0x%04x\nversion=0x%04x\nin=%zu\nout=%zu\naccess=%s\ninstance=%u\nproduct=",
-                  FDescription.VendorId, FDescription.ProductId, FDescription.Release,
-                  FDescription.InLength, FDescription.OutLength,
-                  FDescription.QueryOnly ? "query" : "rw", static_cast<unsigned>(FInstance));
+                  FDescription.VendorId, FDescription.ProductId, FDescription.Release, FDescription.InLength,
+                  FDescription.OutLength, FDescription.QueryOnly ? "query" : "rw", static_cast<unsigned>(FInstance));
     return hello + FDescription.Product;
 }
 

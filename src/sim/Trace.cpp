@@ -28,7 +28,7 @@ TTrace::~TTrace()
 
 void TTrace::Record(char direction, const TBytes& report)
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%lld.%06ld %c ", static_cast<long long>(now.tv_sec),

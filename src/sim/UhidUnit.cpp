@@ -30,20 +30,19 @@ std::string OpenFailure(int error)
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return path + " is missing: this kernel offers no uhid device (load the uhid module, or use "
-                      "--transport socket)";
+        return path
+            + " is missing: this kernel offers no uhid device (load the uhid module, or use "
+              "--transport socket)";
     case EACCES:
     case EPERM:
     case EROFS:
         return path + " is not writable (" + std::strerror(error)
             + "): making a kernel HID device needs write access to it, usually root";
-    default:
-        return "cannot open " + path + ": " + std::strerror(error);
+    default: return "cannot open " + path + ": " + std::strerror(error);
     }
 }
 
-template <std::size_t N>
-void CopyText(std::uint8_t (&field)[N], const std::string& text)
+template <std::size_t N> void CopyText(std::uint8_t (&field)[N], const std::string& text)
 {
     std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
@@ -76,12 +75,10 @@ std::optional<std::string> FirstEntryStartingWith(const std::string& directory, 
 
 } // namespace
 
-TUhidUnit::TUhidUnit(TUnitDescription description, TBytes reportDescriptor,
-                     std::chrono::milliseconds placeTimeout, int stopFd, TTrace* trace)
-    : TVirtualUnit(std::move(description), stopFd, trace)
-    , FReportDescriptor(std::move(reportDescriptor))
-    , FAnswers(FReportDescriptor.empty())
-    , FPlaceTimeout(placeTimeout)
+TUhidUnit::TUhidUnit(TUnitDescription description, TBytes reportDescriptor, std::chrono::milliseconds placeTimeout,
+                     int stopFd, TTrace* trace)
+    : TVirtualUnit(std::move(description), stopFd, trace), FReportDescriptor(std::move(reportDescriptor)),
+      FAnswers(FReportDescriptor.empty()), FPlaceTimeout(placeTimeout)
 {
     if (FAnswers)
         FReportDescriptor = BuildReportDescriptor(FDescription.InLength, FDescription.OutLength);
@@ -165,12 +162,12 @@ void TUhidUnit::Destroy()
 {
     if (!FUhid.IsOpen())
         return;
-    uhid_event event {};
+    uhid_event event{};
     event.type = UHID_DESTROY;
     std::string error;
     if (!WriteEvent(event, error))
-        PrintDiagnostic("%s: UHID_DESTROY failed (%s); closing /dev/uhid destroys the device", FDescription.Name.c_str(),
-                        error.c_str());
+        PrintDiagnostic("%s: UHID_DESTROY failed (%s); closing /dev/uhid destroys the device",
+                        FDescription.Name.c_str(), error.c_str());
     // Events still queued belong to the destroyed device; closing drops them.
     FUhid.Close();
     FOpened = false;
@@ -208,13 +205,9 @@ void TUhidUnit::ReceiveEvent()
         return;
     }
     switch (event->type) {
-    case UHID_OPEN:
-        FOpened = true;
-        break;
+    case UHID_OPEN: FOpened = true; break;
     case UHID_CLOSE:
-    case UHID_STOP:
-        FOpened = false;
-        break;
+    case UHID_STOP: FOpened = false; break;
     case UHID_OUTPUT: {
         const uhid_output_req& output = event->u.output;
         const TBytes report(output.data, output.data + std::min<std::size_t>(output.size, UHID_DATA_MAX));
@@ -228,11 +221,8 @@ void TUhidUnit::ReceiveEvent()
         break;
     }
     case UHID_GET_REPORT:
-    case UHID_SET_REPORT:
-        RefuseRequest(*event);
-        break;
-    default:
-        break;
+    case UHID_SET_REPORT: RefuseRequest(*event); break;
+    default: break;
     }
 }
 
@@ -254,7 +244,8 @@ void TUhidUnit::RefuseRequest(const uhid_event& request)
         static const char* const Kinds[] = {"feature", "output", "input"};
         const unsigned kind = get ? request.u.get_report.rtype : request.u.set_report.rtype;
         PrintDiagnostic("%s: %s of %s report %u refused: the unit exchanges reports only by interrupt transfers",
-                        FDescription.Name.c_str(), get ? "GET_REPORT" : "SET_REPORT", kind < 3 ? Kinds[kind] : "unknown",
+                        FDescription.Name.c_str(), get ? "GET_REPORT" : "SET_REPORT",
+                        kind < 3 ? Kinds[kind] : "unknown",
                         static_cast<unsigned>(get ? request.u.get_report.rnum : request.u.set_report.rnum));
     }
     std::string error;

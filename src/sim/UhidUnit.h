@@ -23,8 +23,8 @@ public:
     // An empty `reportDescriptor` gives the unit's own (BuildReportDescriptor); a device with
     // another one answers nothing and drops its output reports. `placeTimeout` bounds the wait
     // for the kernel to give the device its hidraw node.
-    TUhidUnit(TUnitDescription description, TBytes reportDescriptor, std::chrono::milliseconds placeTimeout,
-              int stopFd, TTrace* trace);
+    TUhidUnit(TUnitDescription description, TBytes reportDescriptor, std::chrono::milliseconds placeTimeout, int stopFd,
+              TTrace* trace);
     ~TUhidUnit() override;
 
     bool IsPlaced() const override { return FUhid.IsOpen(); }
@@ -52,7 +52,7 @@ private:
     std::chrono::milliseconds FPlaceTimeout;
     TFd FUhid;
     bool FOpened = false;
-    std::string FPhys;   // tells our kernel device apart in sysfs
+    std::string FPhys; // tells our kernel device apart in sysfs
     std::string FNode;
 };
 

@@ -77,13 +77,11 @@ std::optional<TUploadFailure> RunUpload(TVirtualUnit& unit, const TUploadRequest
 {
     for (const TUploadPacket& packet : BuildUploadPackets(request)) {
         switch (unit.SendInputReport(packet.Data, timeout)) {
-        case TWaitResult::Ready:
-            break;
+        case TWaitResult::Ready: break;
         case TWaitResult::TimedOut:
             return TUploadFailure{"a reader for " + packet.Label,
                                   "no connection opened for reading within " + SecondsText(timeout)};
-        case TWaitResult::Stopped:
-            return TUploadFailure{"sending " + packet.Label, "stopped by a signal", true};
+        case TWaitResult::Stopped: return TUploadFailure{"sending " + packet.Label, "stopped by a signal", true};
         }
         if (!packet.ReplyCode)
             continue;
@@ -91,12 +89,9 @@ std::optional<TUploadFailure> RunUpload(TVirtualUnit& unit, const TUploadRequest
         const std::string expected = ReplyText(*packet.ReplyCode, 0) + " after " + packet.Label;
         TBytes report;
         switch (unit.NextOutputReport(report, timeout)) {
-        case TWaitResult::Ready:
-            break;
-        case TWaitResult::TimedOut:
-            return TUploadFailure{expected, "nothing arrived within " + SecondsText(timeout)};
-        case TWaitResult::Stopped:
-            return TUploadFailure{expected, "stopped by a signal", true};
+        case TWaitResult::Ready: break;
+        case TWaitResult::TimedOut: return TUploadFailure{expected, "nothing arrived within " + SecondsText(timeout)};
+        case TWaitResult::Stopped: return TUploadFailure{expected, "stopped by a signal", true};
         }
         if (auto arrived = CheckUploadReply(TBytes(report.begin() + 1, report.end()), *packet.ReplyCode))
             return TUploadFailure{expected, *arrived};
@@ -107,7 +102,7 @@ std::optional<TUploadFailure> RunUpload(TVirtualUnit& unit, const TUploadRequest
 std::string UploadStampNow()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char text[32];
     std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);

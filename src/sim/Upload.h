@@ -23,15 +23,15 @@ inline constexpr std::uint32_t UploadEndReplyCode = 0x1003;
 struct TUploadRequest {
     TBytes File;
     std::string Name = "RGINFO.INI";
-    std::uint32_t TimeStamp = 0;                 // the start packet's time-stamp value
-    std::string StampText;                       // the information packet's text
-    std::optional<std::uint32_t> AnnouncedSize;  // the information packet's size, when not the real one
+    std::uint32_t TimeStamp = 0;                // the start packet's time-stamp value
+    std::string StampText;                      // the information packet's text
+    std::optional<std::uint32_t> AnnouncedSize; // the information packet's size, when not the real one
 };
 
 struct TUploadPacket {
-    std::string Label;                       // "UPLS", "UPLD 3", "UPLE", "UPLI"
-    TBytes Data;                             // the input report's data, after its report ID
-    std::optional<std::uint32_t> ReplyCode;  // the reply the tool owes, if any
+    std::string Label;                      // "UPLS", "UPLD 3", "UPLE", "UPLI"
+    TBytes Data;                            // the input report's data, after its report ID
+    std::optional<std::uint32_t> ReplyCode; // the reply the tool owes, if any
 };
 
 // UPLS, one UPLD per whole 1016 bytes, UPLE with the rest (possibly none), UPLI.

@@ -11,9 +11,7 @@
 namespace sim {
 
 TVirtualUnit::TVirtualUnit(TUnitDescription description, int stopFd, TTrace* trace)
-    : FDescription(std::move(description))
-    , FStopFd(stopFd)
-    , FTrace(trace)
+    : FDescription(std::move(description)), FStopFd(stopFd), FTrace(trace)
 {
 }
 
@@ -37,8 +35,7 @@ TWaitResult TVirtualUnit::SendInputReport(const TBytes& data, std::chrono::milli
     const TBytes report = FrameInputReport(data, FDescription.InLength, cut);
     if (cut)
         PrintDiagnostic("%s: input report data of %zu bytes cut to %zu (input report length %zu)",
-                        FDescription.Name.c_str(), data.size(), FDescription.InLength - 1,
-                        FDescription.InLength);
+                        FDescription.Name.c_str(), data.size(), FDescription.InLength - 1, FDescription.InLength);
     Trace('<', report);
     DeliverInputReport(report);
     return TWaitResult::Ready;
@@ -52,9 +49,9 @@ TWaitResult TVirtualUnit::Idle(std::chrono::milliseconds duration)
 void TVirtualUnit::ReceiveOutputReport(const TBytes& report, bool truncated)
 {
     if (truncated || report.size() != FDescription.OutLength) {
-        PrintDiagnostic("%s: output report of %s%zu bytes, expected exactly %zu; ignored",
-                        FDescription.Name.c_str(), truncated ? "more than " : "",
-                        truncated ? FDescription.OutLength : report.size(), FDescription.OutLength);
+        PrintDiagnostic("%s: output report of %s%zu bytes, expected exactly %zu; ignored", FDescription.Name.c_str(),
+                        truncated ? "more than " : "", truncated ? FDescription.OutLength : report.size(),
+                        FDescription.OutLength);
         return;
     }
     Trace('>', report);

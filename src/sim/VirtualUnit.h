@@ -21,8 +21,8 @@ struct TUnitDescription {
     std::uint16_t VendorId = 0x1209;
     std::uint16_t ProductId = 0x0043;
     std::uint16_t Release = 0x0100;
-    std::size_t InLength = 1025;  // report ID included
-    std::size_t OutLength = 65;   // report ID included
+    std::size_t InLength = 1025; // report ID included
+    std::size_t OutLength = 65;  // report ID included
     bool QueryOnly = false;
     std::string Product = "Quillmark";
 };

@@ -42,13 +42,19 @@ TEST_F(CommandChannel, ResponsesAreCutAfterTheFirstTerminatorOfTheirClass)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Behaviour);
-        FForm->FResponseReady = false;
+        Begin(app::stVersionWait);
         Feed(c.Data);
-        EXPECT_TRUE(FForm->FResponseReady);
-        EXPECT_EQ(FForm->FResponse, c.Response);
         EXPECT_EQ(Messages().back(), c.Logged);
+        // The version step takes the stored response; an OK one becomes the version shown.
+        Step();
+        EXPECT_NE(FForm->State(), app::stVersionWait);
+        if (c.Response.find("OK") != std::string::npos) {
+            std::string version = c.Response;
+            for (std::size_t at = version.find("OK "); at != std::string::npos; at = version.find("OK ", at))
+                version.erase(at, 3);
+            EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW : " + version, "SER : "));
+        }
     }
-    EXPECT_EQ(FForm->FResponseHex, "");
 }
 
 TEST_F(CommandChannel, FileinfoIsSentAsFinsWithAtMost46NameCharacters)
@@ -67,7 +73,7 @@ TEST_F(CommandChannel, FileinfoIsSentAsFinsWithAtMost46NameCharacters)
         const std::size_t before = Messages().size();
         FForm->SendCommand(command);
         EXPECT_THAT(MessagesSince(before), ElementsAre(logged));
-        EXPECT_EQ(FForm->FReportBuf[0], 0);
+        EXPECT_EQ(FForm->TestFramedReport()[0], '\0');
     }
     EXPECT_EQ(Framed(50), "FILEINF x" + std::string(41, '\0'));
 }
@@ -114,16 +120,18 @@ TEST_F(CommandChannel, CommandsFillTheOutputReportAndOnesThatDoNotFitAreNeverCut
     const std::string trace = FUnits.Path() + "/trace";
     Place({"--out-length", "8", "--trace", trace, "--script",
            WriteFile("fit.script", "expect VER\nexpect 1234567\nquiet 200\n")});
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stVersionWait; }));
     const struct {
         std::string Command;
         bool Sent;
         std::vector<std::string> Logged;
     } cases[] = {
         {"1234567", true, {">>1234567"}},
-        {"12345678", false,
+        {"12345678",
+         false,
          {">>12345678", "  Error : Command does not fit the output report, not sent. length:8 report:8"}},
-        {std::string(2049, 'L'), false,
+        {std::string(2049, 'L'),
+         false,
          {">>" + std::string(2049, 'L'), "  Error : Command too long, not sent. length:2049"}},
     };
     for (const auto& c : cases) {
@@ -140,7 +148,7 @@ TEST_F(CommandChannel, OutputReportsUpTo2049BytesAreWrittenAndLongerOnesRefused)
 {
     const std::string trace = FUnits.Path() + "/trace";
     Place({"--out-length", "2049", "--trace", trace, "--script", WriteFile("long.script", "expect VER\nquiet 100\n")});
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stVersionWait; }));
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
     EXPECT_THAT(TraceReports(trace, '>'), ElementsAre(ReportHex("VER", 2049)));
     ASSERT_TRUE(RunUntil([&] { return Logged("  Disconnect device."); }));
@@ -158,7 +166,7 @@ TEST_F(CommandChannel, OutputReportsUpTo2049BytesAreWrittenAndLongerOnesRefused)
 TEST_F(CommandChannel, FailedWriteIsLoggedWithTheSystemMessageAndCode)
 {
     Place({"--script", WriteFile("gone.script", "expect VER\nunplug\nsleep 5000\n")});
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stVersionWait; }));
     // The removal is not yet handled, so the session still holds the unit.
     ASSERT_TRUE(FSim->WaitForLine("removed "));
     const std::size_t before = Messages().size();

@@ -29,8 +29,9 @@ TEST(ConsoleText, ControlCharactersAreEscapedForATerminalAndForJson)
         {"a\nb\r\x1b[2J\t\x7f", R"(a\x0Ab\x0D\x1B[2J\x09\x7F)", R"("a\u000Ab\u000D\u001B[2J\u0009\u007F")"},
         {std::string("nul\0end", 7), R"(nul\x00end)", R"("nul\u0000end")"},
         {"back\\slash \"quoted\"", R"(back\\slash "quoted")", R"("back\\slash \"quoted\"")"},
-        {"c1 \xC2\x9B" "1m \xC2\x85 kept \xC2\xA0", "c1 \\u009B1m \\u0085 kept \xC2\xA0",
-         "\"c1 \\u009B1m \\u0085 kept \xC2\xA0\""},
+        {"c1 \xC2\x9B"
+         "1m \xC2\x85 kept \xC2\xA0",
+         "c1 \\u009B1m \\u0085 kept \xC2\xA0", "\"c1 \\u009B1m \\u0085 kept \xC2\xA0\""},
         {"\xE3\x83\x90\xE2\x80\xA8\xE2\x80\xA9", "\xE3\x83\x90\xE2\x80\xA8\xE2\x80\xA9", R"("バ\u2028\u2029")"},
     };
     for (const auto& c : cases) {

@@ -11,6 +11,7 @@ namespace {
 using IdentityRead = SessionTest;
 
 const std::string SerialBlock = "OK P2301A000417 B2210C000388 QM0000012345\r\n";
+const std::string Items = "ser S1\npcb P1\nbat B1\n";
 
 TEST_F(IdentityRead, VersionAnswerGivesVersionAndTypeByItsLength)
 {
@@ -39,9 +40,8 @@ TEST_F(IdentityRead, VersionAnswerGivesVersionAndTypeByItsLength)
         EXPECT_THAT(MessagesSince(before),
                     ElementsAre("  3 status", "  " + VersionText + c.Version,
                                 "  " + FirmwareTypeText + std::to_string(c.Type), ">>GSER"));
-        EXPECT_EQ(FForm->FFirmwareType, c.Type);
         EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW : " + c.Version, "SER : "));
-        EXPECT_EQ(FForm->FState, app::stSerialInfoWait);
+        EXPECT_EQ(FForm->State(), app::stSerialInfoWait);
     }
 }
 
@@ -54,8 +54,9 @@ TEST_F(IdentityRead, VersionAnswerWithoutOkEndsTheSessionWithoutGser)
     Step();
     Step();
     EXPECT_THAT(MessagesSince(before), ElementsAre("  3 status", "  99 status"));
-    EXPECT_EQ(FForm->FState, app::stFinished);
-    EXPECT_FALSE(FForm->FDeviceReady);
+    EXPECT_EQ(FForm->State(), app::stFinished);
+    // The unit is given back: nothing is left for a step to do.
+    EXPECT_FALSE(FForm->StepCanHaveEffect());
 }
 
 TEST_F(IdentityRead, SerialBlockColumnsAreCutAfterRemovingEveryOkSpaceAndTrimmed)
@@ -71,13 +72,12 @@ TEST_F(IdentityRead, SerialBlockColumnsAreCutAfterRemovingEveryOkSpaceAndTrimmed
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Answer);
-        Begin(app::stSerialInfoWait);
-        FForm->FFirmwareVersion = "1.0.05";
         const std::size_t boxes = FBoxes.size();
-        Answer(c.Answer);
-        EXPECT_EQ(FForm->FPcbNo, c.Pcb);
-        EXPECT_EQ(FForm->FBatteryNo, c.Bat);
-        EXPECT_EQ(FForm->FSerialNo, c.Ser);
+        ReadIdentity("1.0.05", c.Answer);
+        EXPECT_TRUE(FForm->Outcome().IdentityRead);
+        EXPECT_EQ(FForm->Outcome().Pcb, c.Pcb);
+        EXPECT_EQ(FForm->Outcome().Bat, c.Bat);
+        EXPECT_EQ(FForm->Outcome().Ser, c.Ser);
         EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW : 1.0.05", "SER : " + c.Ser));
         EXPECT_EQ(FForm->Label1->Caption(), "Read end.");
         ASSERT_EQ(FBoxes.size(), boxes + 1);
@@ -85,7 +85,7 @@ TEST_F(IdentityRead, SerialBlockColumnsAreCutAfterRemovingEveryOkSpaceAndTrimmed
         EXPECT_EQ(FBoxes.back().Caption, "Confirmation");
         EXPECT_EQ(FBoxes.back().Flags, 33u);
         EXPECT_EQ(Messages().back(), ">>UPLS RGINFO.INI");
-        EXPECT_EQ(FForm->FState, app::stUploadWait);
+        EXPECT_EQ(FForm->State(), app::stUploadWait);
     }
 }
 
@@ -99,12 +99,12 @@ TEST_F(IdentityRead, SerialBlockNotStartingWithOkIsIgnoredUntilOneDoes)
         Step();
         EXPECT_THAT(MessagesSince(before), IsEmpty()) << answer;
     }
-    EXPECT_EQ(FForm->FState, app::stSerialInfoWait);
+    EXPECT_EQ(FForm->State(), app::stSerialInfoWait);
     EXPECT_THAT(FBoxes, IsEmpty());
     EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
     Answer(SerialBlock);
     EXPECT_EQ(FBoxes.size(), 1u);
-    EXPECT_EQ(FForm->FState, app::stUploadWait);
+    EXPECT_EQ(FForm->State(), app::stUploadWait);
 }
 
 TEST_F(IdentityRead, CancelAtEitherConfirmationFinishesWithReadEndShown)
@@ -112,19 +112,19 @@ TEST_F(IdentityRead, CancelAtEitherConfirmationFinishesWithReadEndShown)
     FOnBox = [](const TBox&) { return BoxCancel; };
     Begin(app::stSerialInfoWait);
     Answer(SerialBlock);
-    EXPECT_EQ(FForm->FState, app::stFinished);
+    EXPECT_EQ(FForm->State(), app::stFinished);
     EXPECT_NE(Messages().back(), ">>UPLS RGINFO.INI");
 
-    FForm->FState = app::stUploadWait;
-    FForm->FFirmwareType = 2;
-    const std::size_t before = Messages().size();
-    FForm->StartSerialWrite();
-    EXPECT_EQ(FForm->FState, app::stFinished);
-    EXPECT_THAT(MessagesSince(before), IsEmpty());
-    ASSERT_EQ(FBoxes.size(), 2u);
-    EXPECT_EQ(FBoxes[1].Text, "Is a Serial write in?");
-    EXPECT_EQ(FBoxes[1].Caption, "Confirmation");
-    EXPECT_EQ(FBoxes[1].Flags, 33u);
+    FOnBox = [](const TBox& box) { return box.Text == "Is a Serial write in?" ? BoxCancel : BoxOk; };
+    ReadIdentity("1.0.05", SerialBlock);
+    Upload(Items);
+    EXPECT_EQ(FForm->State(), app::stFinished);
+    EXPECT_THAT(MessagesSince(Messages().size() - 2),
+                ElementsAre(::testing::StartsWith("  Verify : OK."), "<<Upload : Done"));
+    ASSERT_EQ(FBoxes.size(), 3u);
+    EXPECT_EQ(FBoxes[2].Text, "Is a Serial write in?");
+    EXPECT_EQ(FBoxes[2].Caption, "Confirmation");
+    EXPECT_EQ(FBoxes[2].Flags, 33u);
     Step();
     EXPECT_EQ(FForm->Label1->Caption(), "Read end.");
 }
@@ -144,49 +144,44 @@ TEST_F(IdentityRead, SerialFieldsAreFilledWithZerosToTwelveAndNeverCut)
 
 TEST_F(IdentityRead, SerialWriteFramesPcbBatSerialFilledFailsWhenNotSentAndSkipsTypeOneUnits)
 {
-    FForm->FState = app::stUploadWait;
-    FForm->FFirmwareType = 2;
-    FForm->FPcbNo = "P1";
-    FForm->FBatteryNo = "B234567890123";
-    FForm->FSerialNo = "S 1 ";
-    FForm->StartSerialWrite();
+    ReadIdentity("1.0.05", SerialBlock);
+    Upload("pcb P1\nbat B234567890123\nser S 1 \n");
     const std::string command = "SSER P10000000000 B234567890123 S 1 00000000";
     EXPECT_EQ(Framed(command.size() + 1), command + '\0');
     EXPECT_EQ(Messages().back(), ">>" + command);
-    EXPECT_EQ(FForm->FSerialNo, "S 1 00000000");
-    EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW :", "SER :"));
+    // The display keeps the number as the file gave it.
+    EXPECT_THAT(FForm->Memo2->Lines(), ElementsAre(" FW : 1.0.05", "SER : S 1 "));
     // No unit is held, so nothing went out: no answer is awaited.
-    EXPECT_EQ(FForm->FState, app::stFinished);
+    EXPECT_EQ(FForm->State(), app::stFinished);
     EXPECT_EQ(FForm->Label1->Caption(), "Serial write failed.");
-    ASSERT_NE(FForm->FOutcome.Failure, nullptr);
-    EXPECT_STREQ(FForm->FOutcome.Failure, "serial-write-failed");
+    ASSERT_NE(FForm->Outcome().Failure, nullptr);
+    EXPECT_STREQ(FForm->Outcome().Failure, "serial-write-failed");
 
-    FForm->FState = app::stUploadWait;
-    FForm->FFirmwareType = 1;
-    const std::size_t before = Messages().size();
-    FForm->StartSerialWrite();
-    EXPECT_EQ(FForm->FState, app::stFinished);
-    EXPECT_EQ(FBoxes.size(), 1u);
-    EXPECT_THAT(MessagesSince(before), IsEmpty());
+    ReadIdentity("1.0", SerialBlock);
+    const std::size_t boxes = FBoxes.size();
+    Upload(Items);
+    EXPECT_EQ(FForm->State(), app::stFinished);
+    EXPECT_EQ(FBoxes.size(), boxes);
+    EXPECT_EQ(Messages().back(), "<<Upload : Done");
 }
 
 TEST_F(IdentityRead, SerialWriteWithAnAbsentNumberIsNotSent)
 {
-    for (const std::string absent : {"pcb", "bat", "ser"}) {
+    // Three item lines, one item twice and one absent.
+    const std::pair<std::string, std::string> cases[] = {
+        {"pcb", "ser S1\nser S2\nbat B1\n"},
+        {"bat", "ser S1\nser S2\npcb P1\n"},
+        {"ser", "pcb P1\npcb P2\nbat B1\n"},
+    };
+    for (const auto& [absent, file] : cases) {
         SCOPED_TRACE(absent);
-        FForm->FState = app::stUploadWait;
-        FForm->FFirmwareType = 2;
-        FForm->FOutcome = {};
-        FForm->FPcbNo = absent == "pcb" ? "" : "P1";
-        FForm->FBatteryNo = absent == "bat" ? "" : "B1";
-        FForm->FSerialNo = absent == "ser" ? "" : "S1";
-        const std::size_t before = Messages().size();
-        FForm->StartSerialWrite();
-        EXPECT_THAT(MessagesSince(before), ElementsAre("  Error : Item missing, serial not written. item:" + absent));
-        EXPECT_EQ(FForm->FState, app::stFinished);
+        ReadIdentity("1.0.05", SerialBlock);
+        Upload(file);
+        EXPECT_EQ(Messages().back(), "  Error : Item missing, serial not written. item:" + absent);
+        EXPECT_EQ(FForm->State(), app::stFinished);
         EXPECT_EQ(FForm->Label1->Caption(), "Serial write failed.");
-        ASSERT_NE(FForm->FOutcome.Failure, nullptr);
-        EXPECT_STREQ(FForm->FOutcome.Failure, "serial-write-failed");
+        ASSERT_NE(FForm->Outcome().Failure, nullptr);
+        EXPECT_STREQ(FForm->Outcome().Failure, "serial-write-failed");
     }
 }
 
@@ -210,7 +205,7 @@ TEST_F(IdentityRead, SerialWriteAnswerWithOkEndsAndWithOnlyNgIsLoggedAndAwaited)
         const std::size_t before = Messages().size();
         Step();
         EXPECT_EQ(MessagesSince(before), c.Logged);
-        EXPECT_EQ(FForm->FState, c.State);
+        EXPECT_EQ(FForm->State(), c.State);
     }
     EXPECT_EQ(FForm->Label1->Caption(), "Serial write end.");
 }

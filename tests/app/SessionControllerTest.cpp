@@ -14,13 +14,13 @@ using SessionController = SessionTest;
 
 bool Released(const app::TForm1& form)
 {
-    return form.FState == app::stFinished && !form.FDeviceReady;
+    return form.State() == app::stFinished && !form.HoldsUnit();
 }
 
 TEST_F(SessionController, FirstArrivingUnitRunsASessionAndItsRemovalReturnsToIdle)
 {
     EXPECT_THAT(Messages(), ElementsAre("  device change."));
-    EXPECT_EQ(FForm->FState, app::stInit);
+    EXPECT_EQ(FForm->State(), app::stInit);
     EXPECT_FALSE(FForm->Timer1->Enabled());
     EXPECT_TRUE(FForm->File1->Enabled() && FForm->Info1->Enabled());
     EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
@@ -35,10 +35,10 @@ TEST_F(SessionController, FirstArrivingUnitRunsASessionAndItsRemovalReturnsToIdl
                             "<<4F,4B,20,31,2E,30,2E,30,35,0D,0A-OK 1.0.05", "  " + VersionText + "1.0.05",
                             "  " + FirmwareTypeText + "2", ">>GSER", ::testing::StartsWith("<<4F,4B,20,50,32,33")));
     EXPECT_FALSE(FForm->File1->Enabled() || FForm->Info1->Enabled());
-    EXPECT_EQ(FForm->FHidDevice, nullptr);
+    EXPECT_FALSE(FForm->HoldsUnit());
 
     FSim->Stop();
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stIdle && Messages().back() == "  1 status"; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stIdle && Messages().back() == "  1 status"; }));
     EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
     EXPECT_TRUE(FForm->File1->Enabled() && FForm->Info1->Enabled());
     EXPECT_TRUE(FForm->Timer1->Running());
@@ -76,8 +76,8 @@ TEST_F(SessionController, ReportsAndDeviceChangesAskForAStepAtOnceOnlyWhileTheTi
 TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
 {
     FForm->Timer1->SetEnabled(true);
-    for (const std::int32_t state : {app::stVersionWait, app::stUploadWait, app::stSerialInfoWait,
-                                     app::stSerialWriteWait}) {
+    for (const std::int32_t state :
+         {app::stVersionWait, app::stUploadWait, app::stSerialInfoWait, app::stSerialWriteWait}) {
         Begin(state);
         Step();
         EXPECT_TRUE(FForm->Timer1->Armed()) << state;
@@ -85,12 +85,11 @@ TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
     // State 99 gives the unit back in its first step; the next has nothing left to do.
     Begin(app::stFinished);
     Step();
-    EXPECT_FALSE(FForm->FDeviceReady);
     EXPECT_FALSE(FForm->Timer1->Armed());
 
     // No unit at the device change: state 1, whose line and menus are still to come.
     FForm->HidCtrl1DeviceChange(nullptr);
-    EXPECT_EQ(FForm->FState, app::stIdle);
+    EXPECT_EQ(FForm->State(), app::stIdle);
     EXPECT_TRUE(FForm->Timer1->Armed());
     Step();
     EXPECT_EQ(Messages().back(), "  1 status");
@@ -100,22 +99,26 @@ TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
 
 TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUnitStartsAfresh)
 {
-    // The sleeps let the tool reach a tick in state 3 first, and see the removal apart from
-    // the new placement; the unit stays until the tool has finished with it.
+    // The unit goes on at each point the test has seen: the tool ticking in state 3, the
+    // removal handled, the new session finished.
     Place({"--script",
            WriteFile("removed.script",
-                     "expect VER\nsleep 200\nunplug\nsleep 300\nplug\nexpect VER\n"
-                     "send NG\\r\\n\nquiet 200\n")});
+                     "expect VER\nawait waiting\nunplug\nawait handled\nplug\nexpect VER\n"
+                     "send NG\\r\\n\nawait finished\n")});
+    ASSERT_TRUE(RunUntil([&] { return Logged("  3 status"); }));
+    Touch(FUnits.Path() + "/waiting");
     ASSERT_TRUE(RunUntil([&] { return Logged("  Disconnect device."); }));
     const auto messages = Messages();
     EXPECT_THAT(std::vector<std::string>(messages.end() - 2, messages.end()),
                 ElementsAre("  device change.", "  Disconnect device."));
-    EXPECT_EQ(FForm->FState, app::stVersionWait);
+    EXPECT_EQ(FForm->State(), app::stVersionWait);
     EXPECT_FALSE(FForm->Timer1->Enabled() || FForm->Timer1->Running());
-    EXPECT_EQ(FForm->FHidDevice, nullptr);
+    EXPECT_FALSE(FForm->HoldsUnit());
     EXPECT_FALSE(FForm->File1->Enabled());
+    Touch(FUnits.Path() + "/handled");
 
     ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
+    Touch(FUnits.Path() + "/finished");
     const auto again = Messages();
     ASSERT_GE(again.size(), 2u);
     EXPECT_EQ(again[0], "  Connect device : Quillmark");
@@ -129,7 +132,7 @@ TEST_F(SessionController, UnitPlacedInTheChangeThatTakesTheHeldOneOutIsTakenAtOn
 {
     // Nothing is pumped between the removal and the placement, so one rescan sees both.
     Place({"--script", WriteFile("first.script", "expect VER\nsleep 20000\n")});
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stVersionWait; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stVersionWait; }));
     FSim->Stop();
     Place({"--script", WriteFile("second.script", "expect VER\nsend NG\\r\\n\nsleep 20000\n")});
     ASSERT_TRUE(RunUntil([&] { return Released(*FForm); })) << ::testing::PrintToString(Messages());
@@ -141,12 +144,18 @@ TEST_F(SessionController, UnitPlacedInTheChangeThatTakesTheHeldOneOutIsTakenAtOn
 
 TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)
 {
-    // The quiet lets the tool give the unit back before it is taken out.
+    // The unit is taken out once the tool has given it back, and placed again once the
+    // removal is handled.
     Place({"--script",
-           WriteFile("again.script", "expect VER\nsend NG\\r\\n\nquiet 100\nunplug\nsleep 300\nplug\nexpect VER\n")});
+           WriteFile("again.script",
+                     "expect VER\nsend NG\\r\\n\nawait released\nunplug\n"
+                     "await idle\nplug\nexpect VER\n")});
     ASSERT_TRUE(RunUntil([&] { return Released(*FForm); }));
+    Touch(FUnits.Path() + "/released");
     // No tick from here on: states 1 and 2 follow each other unseen by the timer.
-    ASSERT_TRUE(PumpMainThreadUntil([&] { return FForm->FState == app::stStartRead; }));
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return FForm->State() == app::stIdle; }));
+    Touch(FUnits.Path() + "/idle");
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return FForm->State() == app::stStartRead; }));
     EXPECT_EQ(FForm->Label1->Caption(), app::CradleText);
     FForm->Timer1->Tick();
     EXPECT_THAT(Messages(), ElementsAre("  Connect device : Quillmark", "  2 status", ">>VER"));
@@ -155,24 +164,24 @@ TEST_F(SessionController, RemovalAndNewUnitBetweenTwoTicksGiveOneStateLine)
 
 TEST_F(SessionController, ConfirmationBoxDetachesTheTimerWhileReportsAreStillStored)
 {
+    // The late report comes once the box is open.
     Place({"--script",
            WriteFile("box.script",
                      "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\n"
-                     "send OK P1\\r\\n\nsleep 200\nsend NG late\\r\\n\n"
+                     "send OK P1\\r\\n\nawait box\nsend NG late\\r\\n\n"
                      "expect UPLS RGINFO.INI\n")});
     bool running = true;
     bool stored = false;
     FOnBox = [&](const TBox&) {
         running = FForm->Timer1->Running();
+        Touch(FUnits.Path() + "/box");
         // A modal box goes on dispatching, so the reader's hand-over still reaches the window.
-        stored = PumpMainThreadUntil([&] { return FForm->FResponseReady; }) && FForm->FResponse == "NG late";
+        stored = PumpMainThreadUntil([&] { return Logged("<<4E,47,20,6C,61,74,65,0D,0A-NG late"); });
         return BoxOk;
     };
-    ASSERT_TRUE(RunUntil([&] { return FForm->FState == app::stUploadWait; }));
+    ASSERT_TRUE(RunUntil([&] { return FForm->State() == app::stUploadWait; }));
     EXPECT_FALSE(running);
     EXPECT_TRUE(stored);
-    // Sending UPLS made the late report stale.
-    EXPECT_FALSE(FForm->FResponseReady);
     EXPECT_TRUE(FForm->Timer1->Running());
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
 }

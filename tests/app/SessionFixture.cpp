@@ -3,6 +3,7 @@
 #include "rtl/Application.h"
 #include "rtl/MainThreadQueue.h"
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -20,6 +21,18 @@ std::string Dword(std::uint32_t value)
 std::string Reply(std::uint32_t code, std::uint32_t status)
 {
     return "UPLR" + Dword(code) + Dword(status);
+}
+
+std::string UploadPacket(const char* type, std::uint32_t first, const std::string& rest)
+{
+    std::string packet = type + Dword(first) + rest;
+    packet.resize(std::max<std::size_t>(packet.size(), 1024), '\0');
+    return packet;
+}
+
+void Touch(const std::string& path)
+{
+    std::ofstream{path};
 }
 
 std::vector<std::string> StripTimeStamps(const std::vector<std::string>& lines)
@@ -98,7 +111,6 @@ void SessionTest::SetUp()
 
 void SessionTest::TearDown()
 {
-    FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
     FForm.reset();
     FSim.reset();
     rtl::Application->SetMessageBoxHook(nullptr);
@@ -107,8 +119,7 @@ void SessionTest::TearDown()
 
 void SessionTest::Begin(std::int32_t state)
 {
-    FForm->FDeviceReady = true;
-    FForm->FState = state;
+    FForm->TestHoldState(state);
 }
 
 void SessionTest::Feed(const std::string& data)
@@ -127,6 +138,25 @@ void SessionTest::Answer(const std::string& data)
     Step();
 }
 
+void SessionTest::ReadIdentity(const std::string& version, const std::string& serialBlock)
+{
+    Begin(app::stStartRead);
+    Step();
+    Answer("OK " + version + "\r\n");
+    Answer(serialBlock);
+}
+
+void SessionTest::Upload(const std::string& file)
+{
+    const auto size = static_cast<std::uint32_t>(file.size());
+    Answer(UploadPacket("UPLS", size, Dword(0) + "RGINFO.INI"));
+    std::size_t at = 0;
+    for (; at + 1016 <= file.size(); at += 1016)
+        Answer(UploadPacket("UPLD", static_cast<std::uint32_t>(at / 1016), file.substr(at, 1016)));
+    Answer(UploadPacket("UPLE", static_cast<std::uint32_t>(file.size() - at), file.substr(at)));
+    Answer(UploadPacket("UPLI", size, "t"));
+}
+
 std::vector<std::string> SessionTest::Messages() const
 {
     return StripTimeStamps(FForm->Memo1->Lines());
@@ -140,8 +170,7 @@ std::vector<std::string> SessionTest::MessagesSince(std::size_t first) const
 
 std::string SessionTest::Framed(std::size_t length) const
 {
-    return std::string(FForm->FReportBuf.begin() + 1,
-                       FForm->FReportBuf.begin() + 1 + static_cast<std::ptrdiff_t>(length));
+    return FForm->TestFramedReport().substr(1, length);
 }
 
 TSimProcess& SessionTest::Place(std::vector<std::string> args)

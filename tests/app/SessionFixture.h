@@ -31,6 +31,11 @@ inline const std::string FileDataText = "\x83\x74\x83\x40\x83\x43\x83\x8b\x83\x6
 std::string Dword(std::uint32_t value);
 // The upload reply as the unit must receive it.
 std::string Reply(std::uint32_t code, std::uint32_t status);
+// A packet of the upload as a unit sends it: type, a 32-bit field, the rest, then zero bytes
+// to the report's 1024.
+std::string UploadPacket(const char* type, std::uint32_t first, const std::string& rest);
+// Creates an empty file: what a quillmark-sim script's await step waits for.
+void Touch(const std::string& path);
 // The marker and message of each log line, after checking the "yy/mm/dd hh:mm:ss zzz," stamp.
 std::vector<std::string> StripTimeStamps(const std::vector<std::string>& lines);
 // "N status" lines apart from the rest: the tick that logs one races with arriving reports.
@@ -62,6 +67,11 @@ protected:
     void Step();
     // Feed, then one step.
     void Answer(const std::string& data);
+    // A session from its start up to the answer to the serial block, the first box included.
+    void ReadIdentity(const std::string& version, const std::string& serialBlock);
+    // The whole of a file's upload in the unit's packets, answered step by step, its UPLI
+    // with the file's size and the stamp "t".
+    void Upload(const std::string& file);
 
     std::vector<std::string> Messages() const;
     std::vector<std::string> MessagesSince(std::size_t first) const;

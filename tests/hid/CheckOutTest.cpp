@@ -38,16 +38,16 @@ TEST_F(CheckOut, AcquireByIdLendsFreeMatchesInListOrderAndReturnDeviceFreesThemA
     FController->ReturnDevice(first);
     EXPECT_EQ(first, nullptr);
     ASSERT_EQ(FController->Count(), 3u);
-    EXPECT_FALSE(kept->FAcquired);
-    EXPECT_EQ(kept->FReader, nullptr);
-    EXPECT_TRUE(kept->FOnReportData.SameRoutine(FController->OnDeviceData()));
+    EXPECT_FALSE(kept->Acquired());
+    EXPECT_FALSE(kept->ReaderRunning());
+    EXPECT_TRUE(kept->OnReportData().SameRoutine(FController->OnDeviceData()));
     EXPECT_FALSE(kept->OpenDeviceHandle());
     ASSERT_EQ(none, nullptr);
     FController->ReturnDevice(none);
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(FController->Count(), 3u);
     EXPECT_EQ(Acquire(QuillmarkVid, -1), kept);
-    EXPECT_NE(kept->FReader, nullptr);
+    EXPECT_TRUE(kept->ReaderRunning());
 }
 
 TEST_F(CheckOut, DevThreadSleepTimeReachesOnlyDevicesStillFollowingTheController)
@@ -56,30 +56,30 @@ TEST_F(CheckOut, DevThreadSleepTimeReachesOnlyDevicesStillFollowingTheController
     StartController();
     hid::THidDevice* a = FController->Devices(0);
     FController->SetDevThreadSleepTime(250);
-    EXPECT_EQ(a->FReaderSleepTime, 250);
+    EXPECT_EQ(a->ReaderSleepTime(), 250);
 
     // Devices of later scans start with 100, whatever the controller holds.
     Place({"--name", "b"});
     ASSERT_TRUE(PumpMainThreadUntil([&] { return FController->Count() == 2; }));
     hid::THidDevice* b = FController->Devices(1);
-    EXPECT_EQ(b->FReaderSleepTime, 100);
+    EXPECT_EQ(b->ReaderSleepTime(), 100);
 
     FController->SetDevThreadSleepTime(300);
-    EXPECT_EQ(a->FReaderSleepTime, 300);
-    EXPECT_EQ(b->FReaderSleepTime, 100);
+    EXPECT_EQ(a->ReaderSleepTime(), 300);
+    EXPECT_EQ(b->ReaderSleepTime(), 100);
 
     // Out of the device's range: the property takes it, the devices do not.
     FController->SetDevThreadSleepTime(5);
     EXPECT_EQ(FController->DevThreadSleepTime(), 5);
-    EXPECT_EQ(a->FReaderSleepTime, 300);
+    EXPECT_EQ(a->ReaderSleepTime(), 300);
     FController->SetDevThreadSleepTime(50);
     EXPECT_EQ(FController->DevThreadSleepTime(), 50);
-    EXPECT_EQ(a->FReaderSleepTime, 300);
-    EXPECT_EQ(b->FReaderSleepTime, 100);
+    EXPECT_EQ(a->ReaderSleepTime(), 300);
+    EXPECT_EQ(b->ReaderSleepTime(), 100);
 
     for (const auto& [value, expected] : {std::pair{9, 100}, {10001, 100}, {10, 10}, {0, 10}, {10000, 10000}}) {
         b->SetReaderSleepTime(value);
-        EXPECT_EQ(b->FReaderSleepTime, expected) << value;
+        EXPECT_EQ(b->ReaderSleepTime(), expected) << value;
     }
 
     FController->SetVersion("2.0");
@@ -118,33 +118,33 @@ TEST_F(CheckOut, HandlerSettersPassOnOnlyToDevicesThatFollowTheController)
     hid::THidDevice* a = Acquire();
     hid::THidDevice* b = Acquire();
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(a->FReader, nullptr);
+    EXPECT_FALSE(a->ReaderRunning());
     b->SetOnReportData(hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder));
-    ASSERT_NE(b->FReader, nullptr);
+    ASSERT_TRUE(b->ReaderRunning());
     TRecorder other;
-    b->FOnDetach = hid::THidPlugEvent::Of<&TRecorder::Arrival>(&other);
+    b->SetOnDetach(hid::THidPlugEvent::Of<&TRecorder::Arrival>(&other));
 
     FController->SetOnDeviceData(hid::THidDataEvent::Of<&TRecorder::Data>(&FRecorder));
-    EXPECT_NE(a->FReader, nullptr);
-    EXPECT_TRUE(b->FOnReportData.SameRoutine(hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder)));
+    EXPECT_TRUE(a->ReaderRunning());
+    EXPECT_TRUE(b->OnReportData().SameRoutine(hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder)));
 
     FController->SetOnDeviceDataError(hid::THidDataErrorEvent::Of<&TRecorder::DataError>(&FRecorder));
-    EXPECT_TRUE(a->FOnReadError && b->FOnReadError);
+    EXPECT_TRUE(a->OnReadError() && b->OnReadError());
     FController->SetOnDeviceUnplug({});
-    EXPECT_FALSE(a->FOnDetach);
-    EXPECT_EQ(b->FOnDetach.Object(), &other);
+    EXPECT_FALSE(a->OnDetach());
+    EXPECT_EQ(b->OnDetach().Object(), &other);
 
     FController->SetOnDeviceData({});
-    EXPECT_EQ(a->FReader, nullptr);
-    EXPECT_FALSE(a->FOnReportData);
-    EXPECT_NE(b->FReader, nullptr);
+    EXPECT_FALSE(a->ReaderRunning());
+    EXPECT_FALSE(a->OnReportData());
+    EXPECT_TRUE(b->ReaderRunning());
 
     // A handler set again restarts the reader only while the device is lent.
     FController->ReturnDevice(a);
     hid::THidDevice* returned = FController->Devices(0);
     FController->SetOnDeviceData(hid::THidDataEvent::Of<&TRecorder::Data>(&FRecorder));
-    EXPECT_EQ(returned->FReader, nullptr);
-    EXPECT_TRUE(returned->FOnReportData);
+    EXPECT_FALSE(returned->ReaderRunning());
+    EXPECT_TRUE(returned->OnReportData());
     FController->ReturnDevice(b); // its detach handler must not outlive `other`
 }
 

@@ -39,14 +39,22 @@ TEST(CliList, PrintsEveryUnitInSocketNameOrder)
     TScratchUnitDirectory units;
     // Placed out of order; listed by socket name.
     TSimProcess zeta(units.Path(), {"--name", "zeta"});
-    TSimProcess alpha(units.Path(), {"--name", "alpha", "--vid", "0xF055", "--pid", "0x7800", "--product", "Alpha Unit"});
-    TSimProcess mid(units.Path(), {"--name", "mid", "--pid", "0x7802", "--product", "Mid", "--in-length", "65", "--out-length", "33"});
+    TSimProcess alpha(units.Path(),
+                      {"--name", "alpha", "--vid", "0xF055", "--pid", "0x7800", "--product", "Alpha Unit"});
+    TSimProcess mid(
+        units.Path(),
+        {"--name", "mid", "--pid", "0x7802", "--product", "Mid", "--in-length", "65", "--out-length", "33"});
 
     const TRun run = RunList();
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(run.Out, "f055:7800\tAlpha Unit\t" + units.SocketPath("alpha") + "\tff00:0001 1025/65/0\n"
-                       "1209:7802\tMid\t" + units.SocketPath("mid") + "\tff00:0001 65/33/0\n"
-                       "1209:0043\tQuillmark\t" + units.SocketPath("zeta") + "\tff00:0001 1025/65/0\n");
+    EXPECT_EQ(run.Out,
+              "f055:7800\tAlpha Unit\t" + units.SocketPath("alpha")
+                  + "\tff00:0001 1025/65/0\n"
+                    "1209:7802\tMid\t"
+                  + units.SocketPath("mid")
+                  + "\tff00:0001 65/33/0\n"
+                    "1209:0043\tQuillmark\t"
+                  + units.SocketPath("zeta") + "\tff00:0001 1025/65/0\n");
 }
 
 TEST(CliList, PrintsNothingWithoutUnits)

@@ -3,8 +3,7 @@
 
 #include "FakeUnit.h"
 #include "HidFixture.h"
-
-#include "winapi/posix/TestHooks.h"
+#include "HiddenEntryPoints.h"
 
 #include <csignal>
 
@@ -119,8 +118,8 @@ TEST_F(ControllerEvents, UnpluggingALentDeviceStrandsItUntilReturned)
     EXPECT_FALSE(openedDuringRemoval);
     ASSERT_EQ(FController->Count(), 1u);
     EXPECT_EQ(FController->Devices(0), device);
-    EXPECT_FALSE(device->FAttached);
-    EXPECT_TRUE(device->FAcquired);
+    EXPECT_FALSE(device->Attached());
+    EXPECT_TRUE(device->Acquired());
     hid::THidDevice* other = nullptr;
     EXPECT_FALSE(FController->AcquireById(other, QuillmarkVid, QuillmarkPid));
 
@@ -142,7 +141,7 @@ TEST_F(ControllerEvents, AReplugBeforeTheReturnListsANewFreeObjectBesideTheStran
     StartController();
     hid::THidDevice* stranded = Acquire();
     ASSERT_NE(stranded, nullptr);
-    const DWORD oldInstance = stranded->FDeviceInfo->FInstance;
+    const DWORD oldInstance = stranded->DeviceInfo().FInstance;
     first.Stop();
     ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("change") == 2; }));
 
@@ -151,12 +150,12 @@ TEST_F(ControllerEvents, AReplugBeforeTheReturnListsANewFreeObjectBesideTheStran
     Drain();
     ASSERT_EQ(FController->Count(), 2u);
     EXPECT_EQ(FController->Devices(0), stranded);
-    EXPECT_FALSE(stranded->FAttached);
+    EXPECT_FALSE(stranded->Attached());
     hid::THidDevice* fresh = FController->Devices(1);
-    EXPECT_TRUE(fresh->FAttached);
-    EXPECT_FALSE(fresh->FAcquired);
-    EXPECT_NE(fresh->FDeviceInfo->FInstance, oldInstance);
-    EXPECT_EQ(fresh->FDeviceInfo->FInterfacePath, stranded->FDeviceInfo->FInterfacePath);
+    EXPECT_TRUE(fresh->Attached());
+    EXPECT_FALSE(fresh->Acquired());
+    EXPECT_NE(fresh->DeviceInfo().FInstance, oldInstance);
+    EXPECT_EQ(fresh->DeviceInfo().FInterfacePath, stranded->DeviceInfo().FInterfacePath);
 
     FController->ReturnDevice(stranded);
     ASSERT_EQ(FController->Count(), 1u);
@@ -166,8 +165,8 @@ TEST_F(ControllerEvents, AReplugBeforeTheReturnListsANewFreeObjectBesideTheStran
 
 // Hides one entry point for as long as it lives; nothing may stay hidden for later tests.
 struct THiddenEntryPoint {
-    THiddenEntryPoint(const char* module, const char* entry) { winapi::posix::HideEntryPoint(module, entry); }
-    ~THiddenEntryPoint() { winapi::posix::ShowAllEntryPoints(); }
+    THiddenEntryPoint(const char* module, const char* entry) { testsupport::HideEntryPoint(module, entry); }
+    ~THiddenEntryPoint() { testsupport::ShowAllEntryPoints(); }
 };
 
 TEST_F(ControllerEvents, AKilledUnitIsRemovedAndAUnitPlacedOverItsSocketIsTaken)

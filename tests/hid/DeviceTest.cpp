@@ -7,7 +7,6 @@
 #include <algorithm>
 
 using namespace hidtest;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 
 namespace {
@@ -40,9 +39,9 @@ TEST_F(Device, AFreeDeviceOpensOnlyWhileItsArrivalIsAnnounced)
     EXPECT_FALSE(b->OpenDeviceHandle());
     EXPECT_EQ(b->GetProductText(), u"");
     const std::vector<BYTE> report(65, 0);
-    DWORD written = 1234;
-    EXPECT_FALSE(b->WriteReport(report.data(), 65, written));
-    EXPECT_EQ(written, 1234u);
+    const hid::THidWriteResult refused = b->WriteReport(report.data(), 65);
+    EXPECT_FALSE(refused.Ok);
+    EXPECT_EQ(refused.Written, 0u);
     HIDP_CAPS caps;
     b->ReadCapabilities(caps);
     EXPECT_EQ(caps.InputReportByteLength, 0);
@@ -64,11 +63,11 @@ TEST_F(Device, ASecondDetachCallsNoHandlerAndADetachedObjectNeverStandsForItsUni
     Broadcast();
     EXPECT_THAT(EventsSince(3), ElementsAre("removal quillmark", "arrival quillmark", "change"));
     ASSERT_EQ(FController->Count(), 2u);
-    EXPECT_TRUE(FController->Devices(1)->FAttached);
+    EXPECT_TRUE(FController->Devices(1)->Attached());
 
     FController->ReturnDevice(device);
     ASSERT_EQ(FController->Count(), 1u);
-    EXPECT_TRUE(FController->Devices(0)->FAttached);
+    EXPECT_TRUE(FController->Devices(0)->Attached());
 }
 
 TEST_F(Device, DestroyingAnAttachedListedDeviceLeavesAFreshFreeOneInItsPlace)
@@ -85,23 +84,23 @@ TEST_F(Device, DestroyingAnAttachedListedDeviceLeavesAFreshFreeOneInItsPlace)
         SCOPED_TRACE(round);
         hid::THidDevice* a = Acquire();
         ASSERT_EQ(a, FController->Devices(0));
-        ASSERT_NE(a->FReader, nullptr);
+        ASSERT_TRUE(a->ReaderRunning());
         a->SetReaderSleepTime(250 + round);
         a->SetOnReportData(otherData);
-        a->FOnDetach = hid::THidPlugEvent::Of<&TRecorder::Arrival>(&other);
-        const DWORD instance = a->FDeviceInfo->FInstance;
+        a->SetOnDetach(hid::THidPlugEvent::Of<&TRecorder::Arrival>(&other));
+        const DWORD instance = a->DeviceInfo().FInstance;
 
         FController->DestroyDevice(a);
         ASSERT_EQ(FController->Count(), 2u);
         hid::THidDevice* fresh = FController->Devices(0);
         EXPECT_EQ(UnitName(fresh), "a");
-        EXPECT_EQ(fresh->FDeviceInfo->FInstance, instance);
-        EXPECT_TRUE(fresh->FAttached);
-        EXPECT_FALSE(fresh->FAcquired);
-        EXPECT_EQ(fresh->FReader, nullptr);
-        EXPECT_EQ(fresh->FReaderSleepTime, 250 + round);
-        EXPECT_TRUE(fresh->FOnReportData.SameRoutine(otherData));
-        EXPECT_EQ(fresh->FOnDetach.Object(), &other);
+        EXPECT_EQ(fresh->DeviceInfo().FInstance, instance);
+        EXPECT_TRUE(fresh->Attached());
+        EXPECT_FALSE(fresh->Acquired());
+        EXPECT_FALSE(fresh->ReaderRunning());
+        EXPECT_EQ(fresh->ReaderSleepTime(), 250 + round);
+        EXPECT_TRUE(fresh->OnReportData().SameRoutine(otherData));
+        EXPECT_EQ(fresh->OnDetach().Object(), &other);
         EXPECT_EQ(FController->Devices(1), b);
     }
     EXPECT_TRUE(other.Events.empty());
@@ -130,13 +129,14 @@ TEST_F(Device, AReportTheUnitDoesNotTakeFailsAsATimeOutInsteadOfWaitingForever)
     ASSERT_NE(device, nullptr);
     // The unit reads nothing after the open request: its queue fills, then a write gives up.
     const std::vector<BYTE> report(65, 0);
-    DWORD written = 0;
+    hid::THidWriteResult result;
     int accepted = 0;
-    while (accepted < 1000 && device->WriteReport(report.data(), 65, written))
+    while (accepted < 1000 && (result = device->WriteReport(report.data(), 65)).Ok)
         ++accepted;
     EXPECT_LT(accepted, 1000);
-    EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
-    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(result.Error, static_cast<std::uint32_t>(ERROR_SEM_TIMEOUT));
+    EXPECT_EQ(result.ErrorText, "The semaphore timeout period has expired");
+    EXPECT_EQ(result.Written, 0u);
 }
 
 TEST_F(Device, ProductStringIsCutTo254Characters)
@@ -153,20 +153,18 @@ TEST_F(Device, ProductStringIsCutTo254Characters)
     EXPECT_TRUE(std::equal(text.begin(), text.end(), product.begin()));
 }
 
-TEST_F(Device, PlugAndPlayRecordDescribesTheInterface)
+TEST_F(Device, PlugAndPlayRecordKeepsThePathAndEmptyValuesForAbsentProperties)
 {
     Place({});
     StartController();
-    const hid::THidPnPInfo& info = *FController->Devices(0)->FDeviceInfo;
+    const hid::THidPnPInfo& info = FController->Devices(0)->DeviceInfo();
     EXPECT_EQ(info.FInterfacePath, FUnits.SocketPath("quillmark"));
-    EXPECT_EQ(info.FSetupClass, "HIDClass");
-    EXPECT_THAT(info.FHardwareIdList, Contains("HID\\VID_1209&PID_0043"));
-    EXPECT_EQ(info.FHardwareIdList.back(), "HID_DEVICE");
-    EXPECT_THAT(info.FCompatibleIdList, ElementsAre("HID_DEVICE_SYSTEM_VENDOR", "HID_DEVICE"));
-    EXPECT_EQ(info.FLegacyBus, 15u);
+    EXPECT_EQ(info.FSetupClass, "");
     EXPECT_EQ(info.FDisplayName, "");
-    EXPECT_TRUE(info.FUpperFilterList.empty());
-    EXPECT_TRUE(info.FLowerFilterList.empty());
+    EXPECT_TRUE(info.FHardwareIdList.empty());
+    EXPECT_TRUE(info.FCompatibleIdList.empty());
+    EXPECT_EQ(info.FCapabilityBits, 0u);
+    EXPECT_EQ(info.FLegacyBus, 0u);
 }
 
 TEST_F(Device, AQueryOnlyUnitIsListedAndLentButNeverReadOrWritten)
@@ -176,21 +174,19 @@ TEST_F(Device, AQueryOnlyUnitIsListedAndLentButNeverReadOrWritten)
     ASSERT_EQ(FController->Count(), 1u);
     hid::THidDevice* device = Acquire();
     ASSERT_NE(device, nullptr);
-    EXPECT_FALSE(device->FFullAccess);
-    EXPECT_EQ(device->FReader, nullptr);
-    EXPECT_EQ(device->FHidAttributes.VendorID, QuillmarkVid);
+    EXPECT_FALSE(device->FullAccess());
+    EXPECT_FALSE(device->ReaderRunning());
+    EXPECT_EQ(device->HidAttributes().VendorID, QuillmarkVid);
     EXPECT_EQ(device->GetProductText(), u"Reserved");
     HIDP_CAPS caps;
     device->ReadCapabilities(caps);
     EXPECT_EQ(caps.OutputReportByteLength, 65);
 
     const std::vector<BYTE> report(65, 0);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD written = 0;
-        EXPECT_FALSE(device->WriteReport(report.data(), 65, written)) << attempt;
-    }
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_FALSE(device->WriteReport(report.data(), 65).Ok) << attempt;
     device->SetOnReportData(hid::THidDataEvent::Of<&TRecorder::OtherData>(&FRecorder));
-    EXPECT_EQ(device->FReader, nullptr);
+    EXPECT_FALSE(device->ReaderRunning());
 }
 
 } // namespace

@@ -112,7 +112,7 @@ TEST_F(Failures, AcquireWhoseReaderCannotStartLendsNothingAndMayBeTriedAgain)
     EXPECT_THROW(FController->AcquireById(device, QuillmarkVid, QuillmarkPid), std::runtime_error);
     hid::HidApi.HidP_GetCaps = gRealGetCaps;
     EXPECT_EQ(device, nullptr);
-    EXPECT_FALSE(FController->Devices(0)->FAcquired);
+    EXPECT_FALSE(FController->Devices(0)->Acquired());
     EXPECT_EQ(Acquire(), FController->Devices(0));
     PrimeReader("quillmark");
 }

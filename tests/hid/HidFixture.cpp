@@ -11,7 +11,7 @@ namespace hidtest {
 
 std::string UnitName(const hid::THidDevice* device)
 {
-    const std::string& path = device->FDeviceInfo->FInterfacePath;
+    const std::string& path = device->DeviceInfo().FInterfacePath;
     const std::size_t slash = path.rfind('/');
     const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
     return file.substr(0, file.rfind(".sock"));

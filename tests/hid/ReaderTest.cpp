@@ -54,7 +54,7 @@ TEST_F(Reader, EveryInputReportReachesTheDataHandlerOnTheMainThread)
     const auto before = std::chrono::steady_clock::now();
     FController->ReturnDevice(device);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-    EXPECT_EQ(FController->Devices(0)->FReader, nullptr);
+    EXPECT_FALSE(FController->Devices(0)->ReaderRunning());
     Drain();
     EXPECT_EQ(FRecorder.Reports.size(), 3u);
     EXPECT_TRUE(FRecorder.ErrorDevices.empty());
@@ -70,16 +70,17 @@ TEST_F(Reader, AnAnswerToAWrittenCommandArrivesThroughTheReader)
     Trigger("quillmark", "GSER");
     ASSERT_TRUE(PumpMainThreadUntil([&] { return FRecorder.Reports.size() == 1; }));
 
-    HIDP_CAPS caps;
-    device->ReadCapabilities(caps);
-    ASSERT_EQ(caps.OutputReportByteLength, 65);
+    ASSERT_EQ(device->OutputReportLength(), 65);
     ASSERT_TRUE(device->OpenDeviceHandle());
-    const auto report = OutputReport("VER", caps.OutputReportByteLength);
-    DWORD written = 0;
-    EXPECT_FALSE(device->WriteReport(report.data(), 64, written));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    ASSERT_TRUE(device->WriteReport(report.data(), caps.OutputReportByteLength, written));
-    EXPECT_EQ(written, 65u);
+    const auto report = OutputReport("VER", device->OutputReportLength());
+    const hid::THidWriteResult cut = device->WriteReport(report.data(), 64);
+    EXPECT_FALSE(cut.Ok);
+    EXPECT_EQ(cut.Error, static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(cut.ErrorText, "The parameter is incorrect");
+    const hid::THidWriteResult whole = device->WriteReport(report.data(), 65);
+    ASSERT_TRUE(whole.Ok);
+    EXPECT_EQ(whole.Written, 65u);
+    EXPECT_EQ(whole.Error, 0u);
     device->CloseDeviceHandle();
 
     ASSERT_TRUE(PumpMainThreadUntil([&] { return FRecorder.Reports.size() == 2; }));
@@ -111,7 +112,7 @@ TEST_F(Reader, ReturningWhileTheReaderWaitsInAHandOverServesItAndEnds)
     ASSERT_EQ(FRecorder.Reports.size(), 2u);
     EXPECT_EQ(TextOf(FRecorder.Reports[1]), "two");
     EXPECT_EQ(FRecorder.Reports[1].Thread, FMainThread);
-    EXPECT_EQ(FController->Devices(0)->FReader, nullptr);
+    EXPECT_FALSE(FController->Devices(0)->ReaderRunning());
 }
 
 TEST_F(Reader, AnUnplugBeforeTheCheckInRaisesDataErrorsUntilTheReturn)
@@ -123,8 +124,8 @@ TEST_F(Reader, AnUnplugBeforeTheCheckInRaisesDataErrorsUntilTheReturn)
     PrimeReader("quillmark");
 
     unit.Stop();
-    ASSERT_TRUE(PumpMainThreadUntil(
-        [&] { return CountOf("removal quillmark") == 1 && FRecorder.ErrorDevices.size() >= 3; }));
+    ASSERT_TRUE(
+        PumpMainThreadUntil([&] { return CountOf("removal quillmark") == 1 && FRecorder.ErrorDevices.size() >= 3; }));
     EXPECT_THAT(FRecorder.ErrorDevices, Each(device));
     EXPECT_EQ(FRecorder.Reports.size(), 1u);
 
@@ -154,7 +155,7 @@ TEST_F(Reader, DestroyingALentDeviceWhoseUnitWentUnnoticedStopsItsReaderAndDrops
         SCOPED_TRACE(round);
         hid::THidDevice* device = Acquire();
         ASSERT_NE(device, nullptr);
-        ASSERT_NE(device->FReader, nullptr);
+        ASSERT_TRUE(device->ReaderRunning());
         // Serves the reader's hand-overs alone; between them it retries the open, reading the
         // interface path each time.
         const std::size_t errors = FRecorder.ErrorDevices.size();

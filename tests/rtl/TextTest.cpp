@@ -48,9 +48,18 @@ TEST(Text, FormatHasNoLengthLimit)
     EXPECT_EQ(rtl::Format("%s", ""), "");
 }
 
+TEST(Text, LowerCaseTouchesOnlyAToZAndHex4ShowsFourDigitsOfTheLow16Bits)
+{
+    EXPECT_EQ(rtl::LowerCase("Tolvane@[Notify]_Z"), "tolvane@[notify]_z");
+    EXPECT_EQ(rtl::LowerCase("\xC0\xDA\xDE"), "\xC0\xDA\xDE");
+    EXPECT_EQ(rtl::Hex4(0x1D50), "1d50");
+    EXPECT_EQ(rtl::Hex4(0x7), "0007");
+    EXPECT_EQ(rtl::Hex4(0x12345), "2345");
+}
+
 TEST(Text, TimeStampIsTwoDigitDateTimeAndMilliseconds)
 {
-    std::tm local {};
+    std::tm local{};
     local.tm_year = 124;
     local.tm_mon = 1;
     local.tm_mday = 29;
@@ -82,7 +91,11 @@ TEST(CodePage, JapaneseLogTextsRoundTripBetweenCp932AndUtf8)
 TEST(CodePage, BytesThatDoNotConvertAreNeverDropped)
 {
     // Each stray byte still stands for one character: the text around it keeps its place.
-    for (const AnsiString& text : {AnsiString("A\xff" "B"), AnsiString("A\x80" "B"), AnsiString("A\x83")}) {
+    for (const AnsiString& text : {AnsiString("A\xff"
+                                              "B"),
+                                   AnsiString("A\x80"
+                                              "B"),
+                                   AnsiString("A\x83")}) {
         const std::u16string wide = rtl::Utf16FromCp932(text);
         ASSERT_GE(wide.size(), 2u) << text;
         EXPECT_EQ(wide[0], u'A');
@@ -98,7 +111,9 @@ TEST(CodePage, BytesThatDoNotConvertAreNeverDropped)
     // A lead byte at the end has no second byte.
     EXPECT_EQ(rtl::Utf8FromCp932("x\x83"), "x\xef\xbf\xbd");
 #endif
-    EXPECT_EQ(rtl::Cp932FromUtf8("a\xe2\x82\xac" "b"), "a?b");
+    EXPECT_EQ(rtl::Cp932FromUtf8("a\xe2\x82\xac"
+                                 "b"),
+              "a?b");
 }
 
 } // namespace

@@ -38,7 +38,7 @@ TEST(Timer, DetachingTheHandlerStopsItAndAttachingRearmsItOnlyWhileEnabled)
     timer.SetOnTimer(handler);
     timer.Tick();
     EXPECT_EQ(target.Ticks, 1);
-    EXPECT_EQ(peer.Seen, (std::vector<bool> {true, false, true}));
+    EXPECT_EQ(peer.Seen, (std::vector<bool>{true, false, true}));
 
     timer.SetEnabled(false);
     timer.SetOnTimer({});
@@ -48,7 +48,7 @@ TEST(Timer, DetachingTheHandlerStopsItAndAttachingRearmsItOnlyWhileEnabled)
     EXPECT_EQ(target.Ticks, 1);
     timer.SetEnabled(true);
     EXPECT_TRUE(timer.Running());
-    EXPECT_EQ(peer.Seen, (std::vector<bool> {true, false, true, false, true}));
+    EXPECT_EQ(peer.Seen, (std::vector<bool>{true, false, true, false, true}));
 }
 
 TEST(Timer, IntervalZeroStopsItAndANewIntervalRestartsARunningTimer)
@@ -64,7 +64,7 @@ TEST(Timer, IntervalZeroStopsItAndANewIntervalRestartsARunningTimer)
     EXPECT_FALSE(timer.Running());
     timer.SetInterval(1);
     EXPECT_EQ(timer.Interval(), 1u);
-    EXPECT_EQ(peer.Seen, (std::vector<bool> {true, false, true}));
+    EXPECT_EQ(peer.Seen, (std::vector<bool>{true, false, true}));
 }
 
 TEST(Timer, AnIdleTimerRunsWithoutItsPlatformTimerAndATriggerAsksForOneTickWhileEnabled)
@@ -85,7 +85,7 @@ TEST(Timer, AnIdleTimerRunsWithoutItsPlatformTimerAndATriggerAsksForOneTickWhile
     timer.Tick();
     EXPECT_EQ(target.Ticks, 1);
     timer.SetIdle(false);
-    EXPECT_EQ(peer.Seen, (std::vector<bool> {false, true}));
+    EXPECT_EQ(peer.Seen, (std::vector<bool>{false, true}));
 
     // Asked while the handler is detached (a step is running), the tick comes on re-attach.
     timer.SetOnTimer({});

@@ -22,14 +22,10 @@ TEST(SimBehaviourModel, AnswersEachCommandAsTheUnitDoes)
     settings.Bat = "B2210C000388";
     settings.Ser = "S3";
     const TCommandCase cases[] = {
-        {"VER", Kind::Report, "OK 2.1.07\r\n"},
-        {"GSER", Kind::Report, "OK P1           B2210C000388 S3          \r\n"},
-        {"UPLS RGINFO.INI", Kind::Upload, ""},
-        {"UPLS OTHER.INI", Kind::Report, "NG\r\n"},
-        {"UPLS", Kind::Report, "NG\r\n"},
-        {"ver", Kind::Report, "NG\r\n"},
-        {"VER ", Kind::Report, "NG\r\n"},
-        {"", Kind::Report, "NG\r\n"},
+        {"VER", Kind::Report, "OK 2.1.07\r\n"}, {"GSER", Kind::Report, "OK P1           B2210C000388 S3          \r\n"},
+        {"UPLS RGINFO.INI", Kind::Upload, ""},  {"UPLS OTHER.INI", Kind::Report, "NG\r\n"},
+        {"UPLS", Kind::Report, "NG\r\n"},       {"ver", Kind::Report, "NG\r\n"},
+        {"VER ", Kind::Report, "NG\r\n"},       {"", Kind::Report, "NG\r\n"},
         {"UPLR\x01\x10", Kind::StrayReply, ""},
     };
     for (const TCommandCase& c : cases) {
@@ -142,10 +138,24 @@ TEST(SimOptions, NumbersTakeCNotationAndBothOptionForms)
 TEST(SimOptions, BadOptionsAndValuesAreRefused)
 {
     const std::vector<std::vector<const char*>> cases = {
-        {"--frob"}, {"--vid"}, {"--vid", "0x10000"}, {"--vid", "12ab"}, {"--pid", "-1"}, {"--count", "0"},
-        {"--in-length", "0"}, {"--out-length", "70000"}, {"--access", "ro"}, {"--sser-reply", "ok"},
-        {"--step-timeout", "0"}, {"--step-timeout", "soon"}, {"--step-timeout", "nan"}, {"--name", ".hidden"},
-        {"--name", "a/b"}, {"--name", ""}, {"--script", "s.txt", "--count", "2"}, {"--help=yes"},
+        {"--frob"},
+        {"--vid"},
+        {"--vid", "0x10000"},
+        {"--vid", "12ab"},
+        {"--pid", "-1"},
+        {"--count", "0"},
+        {"--in-length", "0"},
+        {"--out-length", "70000"},
+        {"--access", "ro"},
+        {"--sser-reply", "ok"},
+        {"--step-timeout", "0"},
+        {"--step-timeout", "soon"},
+        {"--step-timeout", "nan"},
+        {"--name", ".hidden"},
+        {"--name", "a/b"},
+        {"--name", ""},
+        {"--script", "s.txt", "--count", "2"},
+        {"--help=yes"},
     };
     for (const auto& args : cases) {
         sim::TSimOptions options;

@@ -40,9 +40,9 @@ TEST_F(SimBehaviour, AnswersAreWholeZeroFilledInputReports)
 }
 
 struct TSerialWriteCase {
-    const char* Reply;      // --sser-reply
+    const char* Reply; // --sser-reply
     const char* Command;
-    const char* Answer;     // null: none
+    const char* Answer; // null: none
     const char* GserAfter;
 };
 

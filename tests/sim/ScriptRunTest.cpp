@@ -75,17 +75,36 @@ TEST_F(SimScriptRun, FailingStepExitsOneWithLineAndWhatArrived)
 {
     WriteFile("ten.bin", "0123456789");
     const TFailureCase cases[] = {
-        {"# comment\n\nexpect VER\nexpect GSER\n", {}, "open rw",
-         [](TTestClient& c) { c.SendCommand("VER"); c.SendCommand("SSER X\x01"); },
+        {"# comment\n\nexpect VER\nexpect GSER\n",
+         {},
+         "open rw",
+         [](TTestClient& c) {
+             c.SendCommand("VER");
+             c.SendCommand("SSER X\x01");
+         },
          {"script.txt:4: an output report starting with \"GSER\" (hex 47534552): \"SSER X\\x01\" and 57 zero bytes"}},
-        {"expect VER\n", {"--step-timeout", "0.2"}, "open rw", [](TTestClient&) {},
+        {"expect VER\n",
+         {"--step-timeout", "0.2"},
+         "open rw",
+         [](TTestClient&) {},
          {"script.txt:1: an output report starting with \"VER\"", ": nothing arrived within 0.2 s"}},
-        {"expect VER\nsend X\nquiet 5000\n", {}, "open rw",
-         [](TTestClient& c) { c.SendCommand("VER"); c.SendCommand("EARLY"); },
+        {"expect VER\nsend X\nquiet 5000\n",
+         {},
+         "open rw",
+         [](TTestClient& c) {
+             c.SendCommand("VER");
+             c.SendCommand("EARLY");
+         },
          {"script.txt:3: no output report for 5000 ms: \"EARLY\""}},
-        {"send OK\n", {"--step-timeout", "0.2"}, "open w", [](TTestClient&) {},
-         {"script.txt:1: a reader for the input report \"OK\" (hex 4f4b): no connection opened for reading within 0.2 s"}},
-        {"upload ten.bin\n", {}, "open rw",
+        {"send OK\n",
+         {"--step-timeout", "0.2"},
+         "open w",
+         [](TTestClient&) {},
+         {"script.txt:1: a reader for the input report \"OK\" (hex 4f4b): no connection opened for reading within 0.2 "
+          "s"}},
+        {"upload ten.bin\n",
+         {},
+         "open rw",
          [](TTestClient& c) {
              c.Receive();
              c.SendReply(0x1001, 0);
@@ -93,6 +112,11 @@ TEST_F(SimScriptRun, FailingStepExitsOneWithLineAndWhatArrived)
              c.SendReply(0x1003, 1);
          },
          {"script.txt:1: UPLR code 4099 status 0 after UPLE: UPLR code 4099 status 1 (refused)"}},
+        {"await never\n",
+         {"--step-timeout", "0.2"},
+         "open rw",
+         [](TTestClient&) {},
+         {"script.txt:1: the file ", "/never: it did not appear within 0.2 s"}},
     };
     for (const TFailureCase& c : cases) {
         const std::string script = WriteFile("script.txt", c.Script);
@@ -148,6 +172,20 @@ TEST_F(SimScriptRun, UnplugAndPlugPlaceTheUnitAgainWithANewInstance)
     const auto answer = second->Receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(TextOf(*answer), "again");
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+}
+
+TEST_F(SimScriptRun, AwaitHoldsTheScriptUntilTheFileExistsWhileReportsQueue)
+{
+    const std::string script = WriteFile("script.txt", "await go\nexpect VER\nsend after\n");
+    const std::string path = Place({"--script", script, "--step-timeout", "60"});
+    auto client = OpenClient(path);
+    client->SendCommand("VER");
+    EXPECT_FALSE(FSim->WaitForExit(std::chrono::milliseconds(200))) << "the script waits for its file";
+    WriteFile("go", "");
+    const auto answer = client->Receive();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(TextOf(*answer), "after");
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
 }
 

@@ -63,17 +63,18 @@ TEST(SimScriptParse, ReadsStepsWithTheirLineNumbers)
                              "plug\n"
                              "expect  two spaces\n"
                              "upload info.bin size=0x10 stamp=2026/12/08 20:08:31 name=OTHER\\x20.INI\n"
-                             "upload /abs/file";
+                             "upload /abs/file\n"
+                             "await go on";
     TScript script;
     TScriptError error;
     ASSERT_TRUE(script.Parse(text, error)) << error.Line << ": " << error.Message;
     const auto& steps = script.Steps();
-    ASSERT_EQ(steps.size(), 11u);
+    ASSERT_EQ(steps.size(), 12u);
 
     const std::pair<TStepKind, int> kinds[] = {
-        {TStepKind::Expect, 3}, {TStepKind::Send, 4}, {TStepKind::ExpectAny, 5}, {TStepKind::Send, 6},
-        {TStepKind::Quiet, 7}, {TStepKind::Sleep, 8}, {TStepKind::Unplug, 9}, {TStepKind::Plug, 10},
-        {TStepKind::Expect, 11}, {TStepKind::Upload, 12}, {TStepKind::Upload, 13}};
+        {TStepKind::Expect, 3},  {TStepKind::Send, 4},    {TStepKind::ExpectAny, 5}, {TStepKind::Send, 6},
+        {TStepKind::Quiet, 7},   {TStepKind::Sleep, 8},   {TStepKind::Unplug, 9},    {TStepKind::Plug, 10},
+        {TStepKind::Expect, 11}, {TStepKind::Upload, 12}, {TStepKind::Upload, 13},   {TStepKind::Await, 14}};
     for (std::size_t i = 0; i < steps.size(); ++i) {
         EXPECT_EQ(steps[i].Kind, kinds[i].first) << "step " << i;
         EXPECT_EQ(steps[i].Line, kinds[i].second) << "step " << i;
@@ -95,6 +96,7 @@ TEST(SimScriptParse, ReadsStepsWithTheirLineNumbers)
     EXPECT_FALSE(steps[10].Size);
     EXPECT_FALSE(steps[10].Stamp);
     EXPECT_EQ(steps[10].Name, "RGINFO.INI");
+    EXPECT_EQ(steps[11].File, "go on");
 }
 
 struct TMalformedCase {
@@ -120,6 +122,8 @@ TEST(SimScriptParse, MalformedLinesAreReportedWithTheirLineNumber)
         {"send-hex 4fx\n", 1, "bad hex byte"},
         {"send-hex \n", 1, "at least one byte"},
         {"upload\n", 1, "needs a file"},
+        {"await\n", 1, "needs a file"},
+        {"await \\q\n", 1, "unknown escape"},
         {"upload f size=12x\n", 1, "bad size"},
         {"upload f size=-1\n", 1, "bad size"},
         {"upload f size=4294967296\n", 1, "bad size"},
@@ -137,7 +141,7 @@ TEST(SimScriptParse, MalformedLinesAreReportedWithTheirLineNumber)
     }
 }
 
-TEST(SimScriptParse, UploadFilesAreReadRelativeToTheScript)
+TEST(SimScriptParse, UploadedAndAwaitedFilesAreRelativeToTheScript)
 {
     char pattern[] = "/tmp/quillmark-script-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -153,6 +157,12 @@ TEST(SimScriptParse, UploadFilesAreReadRelativeToTheScript)
     ASSERT_TRUE(found.Parse("upload data.bin\n", error));
     EXPECT_TRUE(found.LoadFiles(dir, error)) << error.Message;
     EXPECT_EQ(found.Steps()[0].FileContents, Bytes(contents));
+
+    TScript awaited;
+    ASSERT_TRUE(awaited.Parse("await go\nawait /abs/go\n", error));
+    EXPECT_TRUE(awaited.LoadFiles(dir, error)) << error.Message;
+    EXPECT_EQ(awaited.Steps()[0].File, dir + "/go");
+    EXPECT_EQ(awaited.Steps()[1].File, "/abs/go");
 
     TScript missing;
     ASSERT_TRUE(missing.Parse("expect VER\nupload missing.bin\n", error));

@@ -74,7 +74,8 @@ std::vector<std::string> SimFixture::DirectoryEntries() const
 std::uint32_t DwordOf(const TBytes& bytes, std::size_t offset)
 {
     return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8
-        | static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16 | static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24;
+        | static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16
+        | static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24;
 }
 
 namespace {

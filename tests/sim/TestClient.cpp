@@ -25,7 +25,7 @@ void TTestClient::Close()
 bool TTestClient::Connect(const std::string& path)
 {
     Close();
-    sockaddr_un address {};
+    sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
         return false;
@@ -64,7 +64,8 @@ bool TTestClient::Open(const std::string& access)
 
 bool TTestClient::SendRaw(const TBytes& message)
 {
-    return FFd >= 0 && ::send(FFd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
+    return FFd >= 0
+        && ::send(FFd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
 }
 
 bool TTestClient::SendCommand(const std::string& text, std::size_t length)
@@ -85,7 +86,7 @@ bool TTestClient::SendReply(std::uint32_t code, std::uint32_t status, std::size_
 
 std::optional<TBytes> TTestClient::Receive(std::chrono::milliseconds timeout)
 {
-    pollfd fd {FFd, POLLIN, 0};
+    pollfd fd{FFd, POLLIN, 0};
     if (FFd < 0 || ::poll(&fd, 1, static_cast<int>(timeout.count())) <= 0)
         return std::nullopt;
     TBytes buffer(70000);

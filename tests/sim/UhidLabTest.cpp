@@ -75,7 +75,7 @@ bool WriteCommand(int fd, const std::string& text)
 // One input report as hidraw gives it (data only), or nothing within 10 s.
 std::optional<std::string> ReadReport(int fd)
 {
-    pollfd ready {fd, POLLIN, 0};
+    pollfd ready{fd, POLLIN, 0};
     if (::poll(&ready, 1, 10000) != 1 || !(ready.revents & POLLIN))
         return std::nullopt;
     char buffer[8192];
@@ -103,7 +103,7 @@ TEST_F(SimUhidLab, HostMeetsTheUnitThroughHidrawAndTheTraceMatchesTheSocketUnits
     ASSERT_EQ(node.rfind("/dev/hidraw", 0), 0u) << node;
     const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0) << node;
-    hidraw_devinfo info {};
+    hidraw_devinfo info{};
     char name[64] = {};
     ASSERT_EQ(::ioctl(fd, HIDIOCGRAWINFO, &info), 0);
     ASSERT_GE(::ioctl(fd, HIDIOCGRAWNAME(sizeof name), name), 0);
@@ -140,7 +140,8 @@ TEST_F(SimUhidLab, HostMeetsTheUnitThroughHidrawAndTheTraceMatchesTheSocketUnits
 
 TEST_F(SimUhidLab, UnplugDestroysTheDeviceAndPlugMakesItAgain)
 {
-    const std::string script = WriteFile("script.txt", "expect VER\nsend OK one\nunplug\nplug\nexpect GSER\nsend OK two\n");
+    const std::string script =
+        WriteFile("script.txt", "expect VER\nsend OK one\nunplug\nplug\nexpect GSER\nsend OK two\n");
     const std::string first = Place({"--script", script});
     const int old = ::open(first.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(old, 0) << first;
@@ -151,7 +152,7 @@ TEST_F(SimUhidLab, UnplugDestroysTheDeviceAndPlugMakesItAgain)
 
     EXPECT_TRUE(FSim->WaitForLine("removed quillmark"));
     // A handle on a destroyed hidraw device reports the hang-up.
-    pollfd gone {old, POLLIN, 0};
+    pollfd gone{old, POLLIN, 0};
     ASSERT_EQ(::poll(&gone, 1, 10000), 1);
     EXPECT_TRUE(gone.revents & (POLLHUP | POLLERR)) << gone.revents;
     ::close(old);
@@ -180,7 +181,8 @@ TEST_F(SimUhidLab, DescriptorDeviceCarriesTheFilesReportDescriptor)
     for (const std::uint8_t byte : keyboard)
         text << "0x" << std::hex << static_cast<int>(byte) << ", ";
     const std::string file = WriteFile("keyboard.txt", text.str());
-    const std::string node = Place({"--descriptor", file, "--vid", "0x046a", "--pid", "0x0011", "--product", "Keyboard"});
+    const std::string node =
+        Place({"--descriptor", file, "--vid", "0x046a", "--pid", "0x0011", "--product", "Keyboard"});
     ASSERT_EQ(node.rfind("/dev/", 0), 0u) << node;
 
     std::ifstream sysfs("/sys/class/hidraw/" + node.substr(5) + "/device/report_descriptor", std::ios::binary);

@@ -23,7 +23,8 @@ TEST_F(SimUnitSocket, HelloDescribesTheUnitInOrder)
         {{}, {"vid=0x1209", "pid=0x0043", "version=0x0100", "in=1025", "out=65", "access=rw", "product=Quillmark"}},
         {{"--vid", "4617", "--pid", "0x7800", "--in-length", "64", "--out-length", "33", "--access", "query-only",
           "--product", "Quillmark \xc3\x9c=x"},
-         {"vid=0x1209", "pid=0x7800", "version=0x0100", "in=64", "out=33", "access=query", "product=Quillmark \xc3\x9c=x"}},
+         {"vid=0x1209", "pid=0x7800", "version=0x0100", "in=64", "out=33", "access=query",
+          "product=Quillmark \xc3\x9c=x"}},
     };
     for (const THelloCase& c : cases) {
         const std::string path = Place(c.Args);
@@ -95,8 +96,9 @@ TEST_F(SimUnitSocket, BadMessagesAreReportedAndIgnored)
     FSim->Signal(SIGTERM);
     ASSERT_EQ(FSim->WaitForExit(), 0);
     const std::string& errors = FSim->Stderr();
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 5) << "one line per bad message, none for the enumeration:\n"
-                                                                 << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 5)
+        << "one line per bad message, none for the enumeration:\n"
+        << errors;
 }
 
 TEST_F(SimUnitSocket, AnswerWaitsForAReaderAndGoesToEveryReader)

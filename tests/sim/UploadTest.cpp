@@ -10,7 +10,8 @@ using sim::TBytes;
 std::uint32_t Dword(const TBytes& bytes, std::size_t offset)
 {
     return static_cast<std::uint32_t>(bytes.at(offset)) | static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8
-        | static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16 | static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24;
+        | static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16
+        | static_cast<std::uint32_t>(bytes.at(offset + 3)) << 24;
 }
 
 std::string Type(const TBytes& data)
@@ -143,7 +144,8 @@ TEST(SimReports, InputReportsAreZeroFilledAndCutToTheirLength)
 
 TEST(SimReports, DescriptionsShowNonPrintablesAndLongDataCut)
 {
-    EXPECT_EQ(sim::DescribeBytes(TBytes{'N', 'G', '\r', '\n', 0, 0}), "\"NG\\x0d\\x0a\" and 2 zero bytes (hex 4e470d0a)");
+    EXPECT_EQ(sim::DescribeBytes(TBytes{'N', 'G', '\r', '\n', 0, 0}),
+              "\"NG\\x0d\\x0a\" and 2 zero bytes (hex 4e470d0a)");
     EXPECT_EQ(sim::DescribeBytes(TBytes{}), "an empty report");
     const std::string longText = sim::DescribeBytes(TBytes(200, 'A'));
     EXPECT_NE(longText.find("\"..."), std::string::npos);

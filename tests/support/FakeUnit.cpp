@@ -31,8 +31,7 @@ struct TConnection {
 
 TFakeUnit::TFakeUnit(const std::string& directory, const std::string& name, TMode mode,
                      std::vector<std::string> messages)
-    : FPath(directory + "/" + name + ".sock"), FMessages(std::move(messages)),
-      FGreet(mode == Greets)
+    : FPath(directory + "/" + name + ".sock"), FMessages(std::move(messages)), FGreet(mode == Greets)
 {
     const sockaddr_un address = AddressOf(FPath);
     FListen = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);

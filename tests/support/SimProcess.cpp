@@ -68,7 +68,8 @@ bool PumpMainThreadUntil(const std::function<bool()>& condition, std::chrono::mi
         queue.ProcessPending();
         if (condition())
             return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         queue.WaitForWork(std::min(left, std::chrono::milliseconds(20)));

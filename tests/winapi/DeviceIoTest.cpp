@@ -159,8 +159,8 @@ TEST_F(DeviceIo, ClosingAHandleAbortsTheReadPendingOnIt)
     OVERLAPPED overlapped{};
     static DWORD error;
     error = 0;
-    ASSERT_TRUE(ReadFileEx(reader, buffer.data(), 1025, &overlapped,
-                           [](DWORD code, DWORD, LPOVERLAPPED) { error = code; }));
+    ASSERT_TRUE(
+        ReadFileEx(reader, buffer.data(), 1025, &overlapped, [](DWORD code, DWORD, LPOVERLAPPED) { error = code; }));
     ASSERT_TRUE(CloseHandle(reader));
     EXPECT_EQ(SleepEx(1000, TRUE), WAIT_IO_COMPLETION);
     EXPECT_EQ(error, ERROR_OPERATION_ABORTED);

@@ -58,8 +58,7 @@ TEST(ReportDescriptor, ReproducesWindowsCapsOfEveryCapturedDevice)
         for (const auto& collection : caps.Collections)
             if (collection.UsagePage == device.UsagePage && collection.Usage == device.Usage && !found)
                 found = &collection;
-        ASSERT_NE(found, nullptr) << "no top-level collection " << std::hex << device.UsagePage << ":"
-                                  << device.Usage;
+        ASSERT_NE(found, nullptr) << "no top-level collection " << std::hex << device.UsagePage << ":" << device.Usage;
         EXPECT_EQ(found->InputLength, device.Input);
         EXPECT_EQ(found->OutputLength, device.Output);
         EXPECT_EQ(found->FeatureLength, device.Feature);

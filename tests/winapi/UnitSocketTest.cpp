@@ -42,8 +42,7 @@ protected:
         windowClass.lpfnWndProc = CountingProcedure;
         windowClass.lpszClassName = "TolvaneSocketTest";
         ASSERT_NE(RegisterClassA(&windowClass), 0);
-        FWindow = CreateWindowExA(0, "TolvaneSocketTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                                  nullptr);
+        FWindow = CreateWindowExA(0, "TolvaneSocketTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(FWindow, nullptr);
     }
 
@@ -78,9 +77,12 @@ TEST_F(UnitSockets, BrokenSocketsHoldNoScanAndHideNoRealUnit)
 {
     std::vector<std::unique_ptr<TFakeUnit>> broken;
     const std::pair<const char*, TFakeUnit::TMode> kinds[] = {
-        {"a-never-accepts", TFakeUnit::NeverAccepts}, {"b-backlog-full", TFakeUnit::BacklogFull},
-        {"c-stale", TFakeUnit::Stale},                {"d-silent", TFakeUnit::Silent},
-        {"e-silent", TFakeUnit::Silent},              {"f-never-accepts", TFakeUnit::NeverAccepts},
+        {"a-never-accepts", TFakeUnit::NeverAccepts},
+        {"b-backlog-full", TFakeUnit::BacklogFull},
+        {"c-stale", TFakeUnit::Stale},
+        {"d-silent", TFakeUnit::Silent},
+        {"e-silent", TFakeUnit::Silent},
+        {"f-never-accepts", TFakeUnit::NeverAccepts},
     };
     for (const auto& [name, mode] : kinds)
         broken.push_back(std::make_unique<TFakeUnit>(FUnits.Path(), name, mode));

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 using namespace testsupport;
 
@@ -35,6 +36,30 @@ std::vector<BYTE> Reply(std::uint32_t code, std::uint32_t status)
 std::string PacketType(const TReadResult& read)
 {
     return std::string(reinterpret_cast<const char*>(&read.Report[1]), 4);
+}
+
+// Takes UPLD packets, each answered, up to and with the UPLE; `number` counts the UPLDs.
+void ReceivePackets(HANDLE reader, const std::function<void(const std::vector<BYTE>&)>& write, std::string& received,
+                    std::int32_t& number)
+{
+    for (;;) {
+        TReadResult packet = ReadReport(reader);
+        ASSERT_TRUE(packet.Completed);
+        const std::string type = PacketType(packet);
+        if (type == "UPLD") {
+            EXPECT_EQ(Dword(packet.Report, 5), number++);
+            received.append(reinterpret_cast<const char*>(&packet.Report[9]), 1016);
+            write(Reply(4098, 0));
+        } else {
+            ASSERT_EQ(type, "UPLE");
+            const std::int32_t n = Dword(packet.Report, 5);
+            ASSERT_GE(n, 0);
+            ASSERT_LT(n, 1016);
+            received.append(reinterpret_cast<const char*>(&packet.Report[9]), static_cast<std::size_t>(n));
+            write(Reply(4099, 0));
+            break;
+        }
+    }
 }
 
 class Upload : public ::testing::TestWithParam<std::size_t> {};
@@ -69,24 +94,7 @@ TEST_P(Upload, WholeFileArrivesInPacketsAnsweredWithReplies)
 
     std::string received;
     std::int32_t number = 0;
-    for (;;) {
-        TReadResult packet = ReadReport(reader);
-        ASSERT_TRUE(packet.Completed);
-        const std::string type = PacketType(packet);
-        if (type == "UPLD") {
-            EXPECT_EQ(Dword(packet.Report, 5), number++);
-            received.append(reinterpret_cast<const char*>(&packet.Report[9]), 1016);
-            write(Reply(4098, 0));
-        } else {
-            ASSERT_EQ(type, "UPLE");
-            const std::int32_t n = Dword(packet.Report, 5);
-            ASSERT_GE(n, 0);
-            ASSERT_LT(n, 1016);
-            received.append(reinterpret_cast<const char*>(&packet.Report[9]), static_cast<std::size_t>(n));
-            write(Reply(4099, 0));
-            break;
-        }
-    }
+    ReceivePackets(reader, write, received, number);
     EXPECT_EQ(static_cast<std::size_t>(number), size / 1016);
 
     TReadResult info = ReadReport(reader);

@@ -30,8 +30,8 @@ TReadResult ReadReport(HANDLE handle, std::size_t length, std::chrono::milliseco
     OVERLAPPED overlapped{};
     TCompletion completion;
     tCompletion = &completion;
-    result.Started = ReadFileEx(handle, result.Report.data(), static_cast<DWORD>(length), &overlapped,
-                                RecordCompletion);
+    result.Started =
+        ReadFileEx(handle, result.Report.data(), static_cast<DWORD>(length), &overlapped, RecordCompletion);
     if (!result.Started) {
         result.Error = GetLastError();
         tCompletion = nullptr;

@@ -15,7 +15,7 @@ namespace testsupport {
 // An entry point of a built-in library, resolved by name.
 template <class T> T Resolve(const char* module, const char* name)
 {
-    HMODULE library = LoadLibraryA(module);
+    HMODULE library = LoadLibraryExA(module, nullptr, 0);
     if (!library)
         throw std::runtime_error(std::string("no module ") + module);
     auto entry = reinterpret_cast<T>(reinterpret_cast<TAnyEntry>(GetProcAddress(library, name)));

@@ -40,9 +40,9 @@ TEST(SystemHid, ControllerBindsTheSystemLibrariesAndListsItsDevices)
     EXPECT_EQ(counter.FCount, 1);
     for (std::size_t i = 0; i < controller.Count(); ++i) {
         const hid::THidDevice* device = controller.Devices(i);
-        EXPECT_NE(device->FHidAttributes.VendorID, 0);
-        EXPECT_EQ(device->FDeviceInfo->FInterfacePath.rfind("\\\\?\\", 0), 0u) << device->FDeviceInfo->FInterfacePath;
-        EXPECT_EQ(device->FDeviceInfo->FSetupClass, "HIDClass");
+        EXPECT_NE(device->HidAttributes().VendorID, 0);
+        EXPECT_EQ(device->DeviceInfo().FInterfacePath.rfind("\\\\?\\", 0), 0u) << device->DeviceInfo().FInterfacePath;
+        EXPECT_EQ(device->DeviceInfo().FSetupClass, "HIDClass");
     }
 }
 

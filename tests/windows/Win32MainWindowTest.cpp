@@ -62,7 +62,7 @@ bool operator==(const RECT& a, const RECT& b)
 std::string Text(const RECT& r)
 {
     return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x"
-           + std::to_string(r.bottom - r.top);
+        + std::to_string(r.bottom - r.top);
 }
 
 void CheckRelayout()

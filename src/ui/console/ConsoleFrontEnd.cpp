@@ -89,10 +89,8 @@ public:
         form.SetPeer(this);
         CaptionChanged(*form.Label1);
         TimerChanged(*form.Timer1);
-        rtl::Application->SetMessageBoxHook(
-            [this](const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags) {
-                return Answer(text, caption, flags);
-            });
+        rtl::Application->SetMessageBoxHook([this](const rtl::AnsiString& text, const rtl::AnsiString& caption,
+                                                   unsigned flags) { return Answer(text, caption, flags); });
     }
     ~TConsolePeers() override
     {
@@ -167,6 +165,36 @@ private:
     bool FTickSoon = false;
 };
 
+// Runs sessions until they are done, the time is up, the user interrupts or the form closes.
+int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TConsolePeers& peers, TSessionReporter& reporter,
+                 const bool& closed, std::ostream& err)
+{
+    const auto started = Clock::now();
+    for (;;) {
+        if (gInterrupted)
+            return ExitInterrupted;
+        if (closed || (options.Sessions > 0 && reporter.FinishedSessions() >= options.Sessions))
+            return ExitDone;
+        // Nothing to wait for but work: no wake-up at all until something is queued.
+        std::optional<Clock::time_point> wake = peers.NextWake();
+        if (options.Timeout) {
+            const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
+            if (Clock::now() >= end) {
+                err << "tolvane-cli: timed out" << std::endl;
+                reporter.RunEnded(TSessionEnding::TimedOut);
+                return ExitTimeout;
+            }
+            wake = wake ? std::min(*wake, end) : end;
+        }
+        loop.WaitAndDispatchUntil(wake);
+        try {
+            peers.TickIfDue();
+        } catch (...) {
+            rtl::Application->HandleException(std::current_exception());
+        }
+    }
+}
+
 } // namespace
 
 int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err)
@@ -197,40 +225,11 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
         form.Log("Exception : " + message);
     });
 
-    const auto started = Clock::now();
-    int exitCode = ExitDone;
-    for (;;) {
-        if (gInterrupted) {
-            exitCode = ExitInterrupted;
-            break;
-        }
-        if (closed || (options.Sessions > 0 && reporter.FinishedSessions() >= options.Sessions))
-            break;
-        // Nothing to wait for but work: no wake-up at all until something is queued.
-        std::optional<Clock::time_point> wake = peers.NextWake();
-        if (options.Timeout) {
-            const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
-            if (Clock::now() >= end) {
-                err << "tolvane-cli: timed out" << std::endl;
-                reporter.RunEnded(TSessionEnding::TimedOut);
-                exitCode = ExitTimeout;
-                break;
-            }
-            wake = wake ? std::min(*wake, end) : end;
-        }
-        loop.WaitAndDispatchUntil(wake);
-        try {
-            peers.TickIfDue();
-        } catch (...) {
-            rtl::Application->HandleException(std::current_exception());
-        }
-    }
+    int exitCode = RunUntilDone(options, loop, peers, reporter, closed, err);
     if (exitCode == ExitInterrupted)
         reporter.RunEnded(TSessionEnding::Interrupted);
     else if (reporter.AnyFailed())
         exitCode = ExitFailed;
-    // Give the unit back before the window goes, so its reader stops in an orderly way.
-    form.HidCtrl1->ReturnDevice(form.FHidDevice);
     rtl::Application->SetExceptionHook(nullptr);
     rtl::Application->SetTerminateHook(nullptr);
     return exitCode;

@@ -5,10 +5,10 @@
 
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
+#include "rtl/AnsiString.h"
 #include "rtl/Unicode.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace console {
 
@@ -30,14 +30,9 @@ public:
     bool FScanned = false;
 };
 
-std::string Hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
-    return text;
-}
-
 } // namespace
+
+using rtl::Hex4;
 
 int ListDevices(std::ostream& out, std::ostream& err)
 {
@@ -65,9 +60,9 @@ int ListDevices(std::ostream& out, std::ostream& err)
         hid::THidDevice* device = controller.Devices(i);
         HIDP_CAPS caps;
         device->ReadCapabilities(caps);
-        out << Hex4(device->FHidAttributes.VendorID) << ':' << Hex4(device->FHidAttributes.ProductID) << '\t'
+        out << Hex4(device->HidAttributes().VendorID) << ':' << Hex4(device->HidAttributes().ProductID) << '\t'
             << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
-            << EscapeControls(device->FDeviceInfo->FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
+            << EscapeControls(device->DeviceInfo().FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
             << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
             << caps.FeatureReportByteLength << '\n';
     }

@@ -2,6 +2,7 @@
 
 #include "ConsoleFrontEnd.h"
 #include "DeviceList.h"
+#include "TolvaneVersion.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -24,8 +24,7 @@ namespace {
 std::string Utc(std::chrono::system_clock::time_point time)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
     std::tm parts{};
 #ifdef _WIN32
     gmtime_s(&parts, &seconds);
@@ -53,16 +52,12 @@ const char* Bool(bool value)
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
 {
     switch (ending) {
-    case TSessionEnding::UnitRemoved:
-        return {false, "unit-removed"};
-    case TSessionEnding::TimedOut:
-        return {false, "timeout"};
-    case TSessionEnding::Interrupted:
-        return {false, "interrupted"};
-    case TSessionEnding::Finished:
-        break;
+    case TSessionEnding::UnitRemoved: return {false, "unit-removed"};
+    case TSessionEnding::TimedOut: return {false, "timeout"};
+    case TSessionEnding::Interrupted: return {false, "interrupted"};
+    case TSessionEnding::Finished: break;
     }
-    const auto& outcome = form.FOutcome;
+    const auto& outcome = form.Outcome();
     if (outcome.Failure)
         return {false, outcome.Failure};
     if (!outcome.IdentityRead)
@@ -77,10 +72,10 @@ TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, cons
 std::string SessionRecord(const app::TForm1& form, const TSessionResult& result,
                           std::chrono::system_clock::time_point time)
 {
-    const auto& outcome = form.FOutcome;
+    const auto& outcome = form.Outcome();
     return "{\"time\":\"" + Utc(time) + "\",\"product\":" + Text(true, outcome.Product)
-        + ",\"firmware\":" + Text(outcome.VersionRead, form.FFirmwareVersion)
-        + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(form.FFirmwareType) : "null")
+        + ",\"firmware\":" + Text(outcome.VersionRead, outcome.Firmware)
+        + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(outcome.FirmwareType) : "null")
         + ",\"pcb\":" + Text(outcome.IdentityRead, outcome.Pcb) + ",\"bat\":" + Text(outcome.IdentityRead, outcome.Bat)
         + ",\"ser\":" + Text(outcome.IdentityRead, outcome.Ser) + ",\"fileVerified\":" + Bool(outcome.FileVerified)
         + ",\"serialWritten\":" + Bool(outcome.SerialWritten) + ",\"result\":\"" + (result.Ok ? "ok" : "failed")
@@ -121,7 +116,8 @@ bool TRecordFile::Open(const std::string& path, std::string& error)
     LONGLONG keep = size.QuadPart;
     char buffer[4096];
     while (keep > 0) {
-        const LONGLONG from = keep > static_cast<LONGLONG>(sizeof buffer) ? keep - static_cast<LONGLONG>(sizeof buffer) : 0;
+        const LONGLONG from =
+            keep > static_cast<LONGLONG>(sizeof buffer) ? keep - static_cast<LONGLONG>(sizeof buffer) : 0;
         LARGE_INTEGER at{};
         at.QuadPart = from;
         DWORD got = 0;
@@ -239,13 +235,13 @@ bool TRecordFile::Append(const std::string& line, std::string& error)
 
 void TSessionReporter::SessionEnded(rtl::TObject*)
 {
-    Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
+    Report(FForm.State() == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
 }
 
 void TSessionReporter::RunEnded(TSessionEnding ending)
 {
-    if (FForm.FHidDevice)
-        Report(FForm.FState == app::stFinished ? TSessionEnding::Finished : ending);
+    if (FForm.HoldsUnit())
+        Report(FForm.State() == app::stFinished ? TSessionEnding::Finished : ending);
 }
 
 void TSessionReporter::Report(TSessionEnding ending)

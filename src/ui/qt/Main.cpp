@@ -2,6 +2,7 @@
 
 #include "QtApplication.h"
 #include "QtMainWindow.h"
+#include "TolvaneVersion.h"
 
 int main(int argc, char** argv)
 {

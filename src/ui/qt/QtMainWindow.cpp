@@ -50,8 +50,9 @@ QString ToQString(const rtl::AnsiString& text)
 QFont WindowFont()
 {
     const QString family = ToQString(app::layout::FontName);
-    QFont::insertSubstitutions(family, {"MS Gothic", "IPAGothic", "IPAexGothic", "Noto Sans CJK JP",
-                                        "Noto Sans Mono CJK JP", "TakaoGothic", "VL Gothic"});
+    QFont::insertSubstitutions(family,
+                               {"MS Gothic", "IPAGothic", "IPAexGothic", "Noto Sans CJK JP", "Noto Sans Mono CJK JP",
+                                "TakaoGothic", "VL Gothic"});
     QFont font(family);
     font.setPixelSize(-app::layout::FontHeight);
     font.setStyleHint(QFont::TypeWriter);
@@ -82,7 +83,6 @@ void InstallQtRuntime()
 TQtMainWindow::TQtMainWindow()
 {
     gMainWindow = this;
-    FForm = std::make_unique<app::TForm1>();
     setWindowTitle(app::layout::Caption);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint);
@@ -91,8 +91,7 @@ TQtMainWindow::TQtMainWindow()
     BuildMenu();
     BuildControls();
 
-    FForm->SetPeer(this);
-    TimerChanged(*FForm->Timer1);
+    AttachControls();
 
     // Fixed size: the client area of the description under the menu bar, nothing to resize.
     adjustSize();
@@ -104,17 +103,13 @@ TQtMainWindow::TQtMainWindow()
 TQtMainWindow::~TQtMainWindow()
 {
     FTimer->stop();
-    FForm->SetPeer(nullptr);
-    // The form goes first: its controller stops any reader while the window still stands.
-    FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
-    FForm.reset();
     if (gMainWindow == this)
         gMainWindow = nullptr;
 }
 
 void TQtMainWindow::BuildMenu()
 {
-    for (const auto& top : FForm->MainMenu1->Items()) {
+    for (const auto& top : Form().MainMenu1->Items()) {
         QMenu* menu = menuBar()->addMenu(ToQString(top->Caption()));
         FActions[top.get()] = menu->menuAction();
         for (const auto& item : top->Items()) {
@@ -136,12 +131,12 @@ void TQtMainWindow::BuildControls()
     FClient->setBackgroundRole(QPalette::Button);
     setCentralWidget(FClient);
 
-    FSpeedButton1 = new QPushButton(ToQString(FForm->SpeedButton1->Caption()), FClient);
+    FSpeedButton1 = new QPushButton(ToQString(Form().SpeedButton1->Caption()), FClient);
     FSpeedButton1->setFocusPolicy(Qt::NoFocus);
     Place(FSpeedButton1, app::layout::SpeedButton1);
-    connect(FSpeedButton1, &QPushButton::clicked, this, [this] { FForm->SpeedButton1->Click(); });
+    connect(FSpeedButton1, &QPushButton::clicked, this, [this] { Form().SpeedButton1->Click(); });
 
-    FLabel1 = new QLabel(ToQString(FForm->Label1->Caption()), FClient);
+    FLabel1 = new QLabel(ToQString(Form().Label1->Caption()), FClient);
     Place(FLabel1, app::layout::Label1);
 
     FMemo1 = new QPlainTextEdit(FClient);
@@ -159,13 +154,13 @@ void TQtMainWindow::BuildControls()
     QPalette palette = FMemo2->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     FMemo2->setPalette(palette);
-    FMemo2->setPlainText(LinesText(*FForm->Memo2));
+    FMemo2->setPlainText(LinesText(*Form().Memo2));
     Place(FMemo2, app::layout::Memo2);
     setTabOrder(FMemo1, FMemo2);
 
     FTimer = new QTimer(this);
     FTimer->setTimerType(Qt::PreciseTimer);
-    connect(FTimer, &QTimer::timeout, this, [this] { FForm->Timer1->Tick(); });
+    connect(FTimer, &QTimer::timeout, this, [this] { Form().Timer1->Tick(); });
 }
 
 QAction* TQtMainWindow::ActionOf(const rtl::TMenuItem* item) const
@@ -190,9 +185,9 @@ int TQtMainWindow::ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiSt
     return box.exec() == QMessageBox::Ok ? rtl::IdOk : rtl::IdCancel;
 }
 
-void TQtMainWindow::CaptionChanged(rtl::TLabel& label)
+void TQtMainWindow::ShowStatus(const rtl::AnsiString& text)
 {
-    FLabel1->setText(ToQString(label.Caption()));
+    FLabel1->setText(ToQString(text));
 }
 
 QPlainTextEdit* TQtMainWindow::Memo1()
@@ -206,7 +201,7 @@ void TQtMainWindow::ShowLog()
     if (!FLogStale)
         return;
     FLogStale = false;
-    FMemo1->setPlainText(LinesText(*FForm->Memo1));
+    FMemo1->setPlainText(LinesText(*Form().Memo1));
 }
 
 bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -217,54 +212,41 @@ bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TQtMainWindow::LineAdded(rtl::TMemo& memo, const rtl::AnsiString&)
+void TQtMainWindow::LogLineAdded(const rtl::TMemo&, const rtl::AnsiString&)
 {
-    if (&memo == FForm->Memo1.get())
-        FLogStale = true;
+    FLogStale = true;
 }
 
-void TQtMainWindow::Cleared(rtl::TMemo& memo)
+void TQtMainWindow::LogCleared()
 {
-    if (&memo == FForm->Memo1.get())
-        FLogStale = true;
+    FLogStale = true;
 }
 
-void TQtMainWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t)
+void TQtMainWindow::LogFirstLinesRemoved(std::size_t)
 {
-    if (&memo == FForm->Memo1.get())
-        FLogStale = true;
+    FLogStale = true;
 }
 
-void TQtMainWindow::LinesChanged(rtl::TMemo& memo)
+void TQtMainWindow::ShowIdentityLines(const rtl::TMemo& identity)
 {
-    if (&memo == FForm->Memo2.get())
-        FMemo2->setPlainText(LinesText(memo));
+    FMemo2->setPlainText(LinesText(identity));
 }
 
-void TQtMainWindow::TimerChanged(rtl::TTimer& timer)
+void TQtMainWindow::SetStepTimer(bool armed, unsigned interval)
 {
-    if (timer.Armed())
-        FTimer->start(static_cast<int>(timer.Interval()));
+    if (armed)
+        FTimer->start(static_cast<int>(interval));
     else
         FTimer->stop();
 }
 
-void TQtMainWindow::TickSoon(rtl::TTimer&)
+bool TQtMainWindow::QueueTick()
 {
-    // One queued tick at a time: the reports and device changes behind it need no more.
-    if (FTickQueued)
-        return;
-    FTickQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            FTickQueued = false;
-            FForm->Timer1->Tick();
-        },
-        Qt::QueuedConnection);
+    return QMetaObject::invokeMethod(
+        this, [this] { RunQueuedTick(); }, Qt::QueuedConnection);
 }
 
-void TQtMainWindow::EnabledChanged(rtl::TMenuItem& item)
+void TQtMainWindow::MenuEnabled(const rtl::TMenuItem& item)
 {
     if (QAction* action = ActionOf(&item))
         action->setEnabled(item.Enabled());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Main.h"
+#include "app/FormWindow.h"
 
 #include <QMainWindow>
 
@@ -17,12 +17,11 @@ namespace qtui {
 
 // Form1 on Qt Widgets: the window of the description, with native peers for the session's
 // component models. It owns the form; closing the window ends the program.
-class TQtMainWindow : public QMainWindow, app::TFormPeer {
+class TQtMainWindow : public QMainWindow, public app::TFormWindow {
 public:
     TQtMainWindow();
     ~TQtMainWindow() override;
 
-    app::TForm1& Form() { return *FForm; }
     QWidget* Client() const { return FClient; }
     QLabel* Label1() const { return FLabel1; }
     // The activity log's box, brought up to date first: it lies outside the client area, so
@@ -38,25 +37,23 @@ public:
 private:
     void BuildControls();
     void BuildMenu();
-    void CaptionChanged(rtl::TLabel& label) override;
-    void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
-    void Cleared(rtl::TMemo& memo) override;
-    void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) override;
-    void LinesChanged(rtl::TMemo& memo) override;
-    void TimerChanged(rtl::TTimer& timer) override;
-    void TickSoon(rtl::TTimer& timer) override;
+    void ShowStatus(const rtl::AnsiString& text) override;
+    void LogLineAdded(const rtl::TMemo& log, const rtl::AnsiString& line) override;
+    void LogCleared() override;
+    void LogFirstLinesRemoved(std::size_t count) override;
+    void ShowIdentityLines(const rtl::TMemo& identity) override;
+    void SetStepTimer(bool armed, unsigned interval) override;
+    bool QueueTick() override;
+    void MenuEnabled(const rtl::TMenuItem& item) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void ShowLog();
-    void EnabledChanged(rtl::TMenuItem& item) override;
 
-    std::unique_ptr<app::TForm1> FForm;
     QWidget* FClient = nullptr;
     QLabel* FLabel1 = nullptr;
     QPlainTextEdit* FMemo1 = nullptr;
     QPlainTextEdit* FMemo2 = nullptr;
     QPushButton* FSpeedButton1 = nullptr;
     QTimer* FTimer = nullptr;
-    bool FTickQueued = false;
     // The model's lines are not yet in Memo1's box.
     bool FLogStale = false;
     std::map<const rtl::TMenuItem*, QAction*> FActions;

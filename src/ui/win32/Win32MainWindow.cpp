@@ -39,8 +39,8 @@ std::wstring LinesText(const rtl::TMemo& memo)
     return text;
 }
 
-HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::TBounds& bounds, HWND parent,
-                   UINT id, HINSTANCE instance)
+HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::TBounds& bounds, HWND parent, UINT id,
+                   HINSTANCE instance)
 {
     return CreateWindowExW(exStyle, kind, L"", WS_CHILD | WS_VISIBLE | style, bounds.Left, bounds.Top, bounds.Width,
                            bounds.Height, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), instance,
@@ -65,8 +65,6 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
     windowClass.lpszClassName = WindowClass;
     RegisterClassExW(&windowClass);
 
-    FForm = std::make_unique<app::TForm1>();
-
     // The client area of the description, under the menu bar, centred on the screen; laid out
     // again below for the window's dpi.
     RECT frame{0, 0, app::layout::ClientWidth, app::layout::ClientHeight};
@@ -76,8 +74,8 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     FMenu = CreateMainMenu();
-    FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left,
-                              top, width, height, nullptr, FMenu, instance, this);
+    FWindow = CreateWindowExW(WS_EX_COMPOSITED, WindowClass, Wide(app::layout::Caption).c_str(), WindowStyle, left, top,
+                              width, height, nullptr, FMenu, instance, this);
     CreateControls(instance);
     ApplyDpi(WindowDpi(FWindow));
     GetWindowRect(FWindow, &frame);
@@ -85,8 +83,7 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
                  (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    FForm->SetPeer(this);
-    TimerChanged(*FForm->Timer1);
+    AttachControls();
 
     auto& queue = rtl::TMainThreadQueue::Instance();
     queue.SetMainThread();
@@ -112,10 +109,6 @@ TWin32MainWindow::~TWin32MainWindow()
     rtl::Application->SetTerminateHook(nullptr);
     rtl::Application->SetExceptionHook(nullptr);
     rtl::TMainThreadQueue::Instance().SetWakeHandler(nullptr);
-    FForm->SetPeer(nullptr);
-    // Give the unit back so its reader stops before the form and its controller go.
-    FForm->HidCtrl1->ReturnDevice(FForm->FHidDevice);
-    FForm.reset();
     if (FWindow)
         DestroyWindow(FWindow);
     if (FFont)
@@ -127,11 +120,11 @@ HMENU TWin32MainWindow::CreateMainMenu()
 {
     HMENU menu = CreateMenu();
     HMENU file = CreatePopupMenu();
-    AppendMenuW(file, MF_STRING, IdExit1, Wide(FForm->Exit1->Caption()).c_str());
-    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(file), Wide(FForm->File1->Caption()).c_str());
+    AppendMenuW(file, MF_STRING, IdExit1, Wide(Form().Exit1->Caption()).c_str());
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(file), Wide(Form().File1->Caption()).c_str());
     HMENU info = CreatePopupMenu();
-    AppendMenuW(info, MF_STRING, IdVersion1, Wide(FForm->Version1->Caption()).c_str());
-    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(info), Wide(FForm->Info1->Caption()).c_str());
+    AppendMenuW(info, MF_STRING, IdVersion1, Wide(Form().Version1->Caption()).c_str());
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(info), Wide(Form().Info1->Caption()).c_str());
     return menu;
 }
 
@@ -139,27 +132,27 @@ void TWin32MainWindow::CreateControls(HINSTANCE instance)
 {
     // Creation order as described; Memo1 and the Close button lie outside the client area and
     // the window has no scroll bars, so they are never seen.
-    FSpeedButton1 = CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1,
-                                  instance);
-    SetWindowTextW(FSpeedButton1, Wide(FForm->SpeedButton1->Caption()).c_str());
+    FSpeedButton1 =
+        CreateControl(0, L"BUTTON", BS_PUSHBUTTON, app::layout::SpeedButton1, FWindow, IdSpeedButton1, instance);
+    SetWindowTextW(FSpeedButton1, Wide(Form().SpeedButton1->Caption()).c_str());
     FLabel1 = CreateControl(0, L"STATIC", SS_LEFT, app::layout::Label1, FWindow, 0, instance);
-    SetWindowTextW(FLabel1, Wide(FForm->Label1->Caption()).c_str());
+    SetWindowTextW(FLabel1, Wide(Form().Label1->Caption()).c_str());
     FMemo1 = CreateControl(WS_EX_CLIENTEDGE, L"EDIT",
                            WS_TABSTOP | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL
                                | ES_WANTRETURN,
                            app::layout::Memo1, FWindow, 0, instance);
     SendMessageW(FMemo1, EM_SETLIMITTEXT, 0, 0); // the model bounds the log by its lines
-    FMemo2 = CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0,
-                           instance);
-    SetWindowTextW(FMemo2, LinesText(*FForm->Memo2).c_str());
+    FMemo2 =
+        CreateControl(0, L"EDIT", WS_TABSTOP | ES_MULTILINE | ES_READONLY, app::layout::Memo2, FWindow, 0, instance);
+    SetWindowTextW(FMemo2, LinesText(*Form().Memo2).c_str());
 }
 
 void TWin32MainWindow::ApplyDpi(UINT dpi)
 {
     const std::wstring face = Wide(app::layout::FontName);
-    HFONT font = CreateFontW(ScaleToDpi(app::layout::FontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                             SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             FIXED_PITCH | FF_MODERN, face.c_str());
+    HFONT font =
+        CreateFontW(ScaleToDpi(app::layout::FontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
     const std::pair<HWND, rtl::TBounds> controls[] = {{FSpeedButton1, app::layout::SpeedButton1},
                                                       {FLabel1, app::layout::Label1},
                                                       {FMemo1, app::layout::Memo1},
@@ -190,12 +183,12 @@ int TWin32MainWindow::Run()
     // keeps the steps going at the system's coarser pace.
     const HANDLE stepTimer = FStepTimer.Handle();
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT,
-                                                        MWMO_INPUTAVAILABLE);
+        const DWORD woken =
+            MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet) {
             // Re-armed before the tick, so that a tick which stops the timer stops it for good.
-            FStepTimer.StartOnce(std::chrono::milliseconds(FForm->Timer1->Interval()));
-            FForm->Timer1->Tick();
+            FStepTimer.StartOnce(std::chrono::milliseconds(Form().Timer1->Interval()));
+            Form().Timer1->Tick();
         }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -230,28 +223,19 @@ LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM 
 LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_RUN_QUEUE:
-        rtl::TMainThreadQueue::Instance().ProcessPending();
-        return 0;
+    case WM_RUN_QUEUE: rtl::TMainThreadQueue::Instance().ProcessPending(); return 0;
     case WM_TIMER:
         if (wParam == StepTimerId)
-            FForm->Timer1->Tick();
+            Form().Timer1->Tick();
         return 0;
-    case WM_TICK_SOON:
-        FTickQueued = false;
-        FForm->Timer1->Tick();
-        return 0;
+    case WM_TICK_SOON: RunQueuedTick(); return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IdExit1:
-            FForm->Exit1->Click();
-            return 0;
-        case IdVersion1:
-            FForm->Version1->Click();
-            return 0;
+        case IdExit1: Form().Exit1->Click(); return 0;
+        case IdVersion1: Form().Version1->Click(); return 0;
         case IdSpeedButton1:
             if (HIWORD(wParam) == BN_CLICKED)
-                FForm->SpeedButton1->Click();
+                Form().SpeedButton1->Click();
             return 0;
         }
         break;
@@ -285,31 +269,26 @@ int TWin32MainWindow::ShowMessageBox(const rtl::AnsiString& text, const rtl::Ans
     return result == IDOK ? rtl::IdOk : rtl::IdCancel;
 }
 
-void TWin32MainWindow::CaptionChanged(rtl::TLabel& label)
+void TWin32MainWindow::ShowStatus(const rtl::AnsiString& text)
 {
-    SetWindowTextW(FLabel1, Wide(label.Caption()).c_str());
+    SetWindowTextW(FLabel1, Wide(text).c_str());
 }
 
-void TWin32MainWindow::LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line)
+void TWin32MainWindow::LogLineAdded(const rtl::TMemo& log, const rtl::AnsiString& line)
 {
-    if (&memo != FForm->Memo1.get())
-        return;
-    const std::wstring text = (memo.Lines().size() > 1 ? L"\r\n" : L"") + Wide(line);
+    const std::wstring text = (log.Lines().size() > 1 ? L"\r\n" : L"") + Wide(line);
     const LRESULT end = GetWindowTextLengthW(FMemo1);
     SendMessageW(FMemo1, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(FMemo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void TWin32MainWindow::Cleared(rtl::TMemo& memo)
+void TWin32MainWindow::LogCleared()
 {
-    if (&memo == FForm->Memo1.get())
-        SetWindowTextW(FMemo1, L"");
+    SetWindowTextW(FMemo1, L"");
 }
 
-void TWin32MainWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t count)
+void TWin32MainWindow::LogFirstLinesRemoved(std::size_t count)
 {
-    if (&memo != FForm->Memo1.get())
-        return;
     const LRESULT end = SendMessageW(FMemo1, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
     if (end <= 0)
         return;
@@ -317,36 +296,33 @@ void TWin32MainWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t count)
     SendMessageW(FMemo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
 }
 
-void TWin32MainWindow::LinesChanged(rtl::TMemo& memo)
+void TWin32MainWindow::ShowIdentityLines(const rtl::TMemo& identity)
 {
-    if (&memo == FForm->Memo2.get())
-        SetWindowTextW(FMemo2, LinesText(memo).c_str());
+    SetWindowTextW(FMemo2, LinesText(identity).c_str());
 }
 
-void TWin32MainWindow::TimerChanged(rtl::TTimer& timer)
+void TWin32MainWindow::SetStepTimer(bool armed, unsigned interval)
 {
     if (!FWindow)
         return;
-    FStepTimerSet = timer.Armed();
-    if (FStepTimerSet) {
-        SetTimer(FWindow, StepTimerId, timer.Interval(), nullptr);
-        FStepTimer.StartOnce(std::chrono::milliseconds(timer.Interval()));
+    FStepTimerSet = armed;
+    if (armed) {
+        SetTimer(FWindow, StepTimerId, interval, nullptr);
+        FStepTimer.StartOnce(std::chrono::milliseconds(interval));
     } else {
         KillTimer(FWindow, StepTimerId);
         FStepTimer.Stop();
     }
 }
 
-void TWin32MainWindow::TickSoon(rtl::TTimer&)
+bool TWin32MainWindow::QueueTick()
 {
-    if (FTickQueued || !FWindow)
-        return;
-    FTickQueued = PostMessageW(FWindow, WM_TICK_SOON, 0, 0);
+    return FWindow && PostMessageW(FWindow, WM_TICK_SOON, 0, 0);
 }
 
-void TWin32MainWindow::EnabledChanged(rtl::TMenuItem& item)
+void TWin32MainWindow::MenuEnabled(const rtl::TMenuItem& item)
 {
-    const UINT position = &item == FForm->File1 ? 0 : 1;
+    const UINT position = &item == Form().File1 ? 0 : 1;
     EnableMenuItem(FMenu, position, MF_BYPOSITION | (item.Enabled() ? MF_ENABLED : MF_GRAYED));
     if (FWindow)
         DrawMenuBar(FWindow);

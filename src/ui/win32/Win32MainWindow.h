@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Main.h"
+#include "app/FormWindow.h"
 #include "rtl/PreciseTimer.h"
 
 #include <windows.h>
@@ -11,7 +11,7 @@ namespace win32ui {
 
 // Form1 as a native Win32 window: the controls of the description, with peers for the
 // session's component models. It owns the form; closing the window ends the message loop.
-class TWin32MainWindow : app::TFormPeer {
+class TWin32MainWindow : public app::TFormWindow {
 public:
     explicit TWin32MainWindow(HINSTANCE instance);
     ~TWin32MainWindow() override;
@@ -32,16 +32,15 @@ private:
     HMENU CreateMainMenu();
     int ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
 
-    void CaptionChanged(rtl::TLabel& label) override;
-    void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
-    void Cleared(rtl::TMemo& memo) override;
-    void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) override;
-    void LinesChanged(rtl::TMemo& memo) override;
-    void TimerChanged(rtl::TTimer& timer) override;
-    void TickSoon(rtl::TTimer& timer) override;
-    void EnabledChanged(rtl::TMenuItem& item) override;
+    void ShowStatus(const rtl::AnsiString& text) override;
+    void LogLineAdded(const rtl::TMemo& log, const rtl::AnsiString& line) override;
+    void LogCleared() override;
+    void LogFirstLinesRemoved(std::size_t count) override;
+    void ShowIdentityLines(const rtl::TMemo& identity) override;
+    void SetStepTimer(bool armed, unsigned interval) override;
+    bool QueueTick() override;
+    void MenuEnabled(const rtl::TMenuItem& item) override;
 
-    std::unique_ptr<app::TForm1> FForm;
     HWND FWindow = nullptr;
     HWND FLabel1 = nullptr;
     HWND FMemo1 = nullptr;
@@ -53,7 +52,6 @@ private:
     // Keeps the step's 1 ms pace in the message loop; SetTimer alone would give 10-16 ms.
     rtl::TPreciseTimer FStepTimer;
     bool FStepTimerSet = false;
-    bool FTickQueued = false;
 };
 
 } // namespace win32ui

@@ -18,7 +18,7 @@ struct TDeviceIdentity {
     USHORT FeatureLength = 0;
     USHORT UsagePage = 0xFF00; // of the top-level collection
     USHORT Usage = 0x0001;
-    bool QueryOnly = false;  // the system would open it for query only
+    bool QueryOnly = false; // the system would open it for query only
     DWORD Instance = 0;
     std::string Product; // UTF-8
 };
@@ -26,9 +26,7 @@ struct TDeviceIdentity {
 struct TDeviceRecord {
     std::string Path;
     TDeviceIdentity Identity;
-    // Plug-and-play properties a system source knows of its device; a virtual unit has none
-    // and is described as the vendor-defined collection it plays.
-    bool FromSystem = false;
+    // Plug-and-play properties a system source knows of its device; a virtual unit has none.
     std::vector<std::string> HardwareIds{};
     std::string Service{};
     std::string Location{};

@@ -88,41 +88,29 @@ std::shared_ptr<THandleObject> TakeHandle(HANDLE handle)
 DWORD ErrorFromErrno(int err)
 {
     switch (err) {
-    case 0:
-        return ERROR_SUCCESS;
+    case 0: return ERROR_SUCCESS;
     case ENOENT:
-    case ECONNREFUSED:
-        return ERROR_FILE_NOT_FOUND;
+    case ECONNREFUSED: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-    case ENAMETOOLONG:
-        return ERROR_PATH_NOT_FOUND;
+    case ENAMETOOLONG: return ERROR_PATH_NOT_FOUND;
     case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case EBADF:
-        return ERROR_INVALID_HANDLE;
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EBADF: return ERROR_INVALID_HANDLE;
     case ENOMEM:
-    case ENOBUFS:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
+    case ENOBUFS: return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
     case EAGAIN:
-    case ETIMEDOUT:
-        return ERROR_SEM_TIMEOUT;
-    case ECANCELED:
-        return ERROR_OPERATION_ABORTED;
+    case ETIMEDOUT: return ERROR_SEM_TIMEOUT;
+    case ECANCELED: return ERROR_OPERATION_ABORTED;
     case EPIPE:
     case ECONNRESET:
     case ENOTCONN:
     case ENODEV:
     case ENXIO:
-    case ESHUTDOWN:
-        return ERROR_DEVICE_NOT_CONNECTED;
-    default:
-        return ERROR_GEN_FAILURE;
+    case ESHUTDOWN: return ERROR_DEVICE_NOT_CONNECTED;
+    default: return ERROR_GEN_FAILURE;
     }
 }
 

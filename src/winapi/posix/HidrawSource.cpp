@@ -2,6 +2,8 @@
 
 #include "ReportDescriptor.h"
 
+#include "rtl/AnsiString.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -34,13 +36,6 @@ struct TUdevDeleter {
 using TUdev = std::unique_ptr<udev, TUdevDeleter>;
 using TUdevDevice = std::unique_ptr<udev_device, TUdevDeleter>;
 using TUdevEnumerate = std::unique_ptr<udev_enumerate, TUdevDeleter>;
-
-std::string Hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFFu);
-    return text;
-}
 
 std::string Text(const char* text)
 {
@@ -90,6 +85,21 @@ std::vector<std::uint8_t> ReadSysfsDescriptor(udev_device* hidraw)
     return bytes;
 }
 
+// As Windows lists them for a HID collection, most specific first, hexadecimal digits in
+// upper case.
+std::vector<std::string> HardwareIdsOf(const TDeviceIdentity& id, const std::string& collectionId)
+{
+    const std::string vidPid = rtl::Format("VID_%04X&PID_%04X", id.VendorId, id.ProductId);
+    const std::string page = rtl::Format("UP:%04X", id.UsagePage);
+    const std::string usage = page + rtl::Format("_U:%04X", id.Usage);
+    return {"HID\\" + vidPid + rtl::Format("&REV_%04X", id.VersionNumber) + collectionId,
+            "HID\\" + vidPid + collectionId,
+            rtl::Format("HID\\VID_%04X&", id.VendorId) + usage,
+            "HID_DEVICE_" + usage,
+            "HID_DEVICE_" + page,
+            "HID_DEVICE"};
+}
+
 // The records of one hidraw node, one per top-level collection.
 std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
 {
@@ -104,8 +114,8 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
     identity.ProductId = static_cast<USHORT>(parent.Product);
     // Windows reports the USB device's release number and product string where there is one.
     if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device")) {
-        identity.VersionNumber =
-            static_cast<USHORT>(std::strtoul(Text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
+        identity.VersionNumber = static_cast<USHORT>(
+            std::strtoul(Text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
         identity.Product = Text(udev_device_get_sysattr_value(usb, "product"));
     } else {
         identity.Product = parent.Name;
@@ -136,16 +146,7 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
         record.Identity.OutputLength = collection.OutputLength;
         record.Identity.FeatureLength = collection.FeatureLength;
         record.Identity.Instance = InstanceBase | static_cast<DWORD>((parent.Number & 0x7FFFFF) << 8) | index;
-        record.FromSystem = true;
-        const std::string vidPid = "VID_" + Hex4(parent.Vendor) + "&PID_" + Hex4(parent.Product);
-        const std::string page = "UP:" + Hex4(collection.UsagePage);
-        const std::string usage = page + "_U:" + Hex4(collection.Usage);
-        record.HardwareIds = {"HID\\" + vidPid + "&REV_" + Hex4(identity.VersionNumber) + collectionId,
-                              "HID\\" + vidPid + collectionId,
-                              "HID\\VID_" + Hex4(parent.Vendor) + "&" + usage,
-                              "HID_DEVICE_" + usage,
-                              "HID_DEVICE_" + page,
-                              "HID_DEVICE"};
+        record.HardwareIds = HardwareIdsOf(record.Identity, collectionId);
         record.Service = parent.Driver;
         record.Location = parent.DevPath;
         records.push_back(std::move(record));
@@ -273,7 +274,7 @@ int OpenFlags(DWORD access)
 
 void DiagnoseNoPermission(const std::string& node, const TDeviceIdentity& identity)
 {
-    DiagnoseOnce(node + " (" + Hex4(identity.VendorId) + ":" + Hex4(identity.ProductId)
+    DiagnoseOnce(node + " (" + rtl::Hex4(identity.VendorId) + ":" + rtl::Hex4(identity.ProductId)
                  + "): no permission to open it, so it is listed but cannot be used. For a Quillmark unit, "
                    "install the udev rule 70-tolvane.rules (the tolvane package does; see the README), "
                    "run 'udevadm control --reload && udevadm trigger' as root and place the unit again");
@@ -316,7 +317,7 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     const std::string node = NodeOf(path);
     TUdev context(udev_new());
     TUdevDevice device(context ? udev_device_new_from_subsystem_sysname(context.get(), "hidraw",
-                                                                         node.substr(std::strlen("/dev/")).c_str())
+                                                                        node.substr(std::strlen("/dev/")).c_str())
                                : nullptr);
     if (!device) {
         DiagnoseOnce(node + ": no such hidraw device in sysfs");
@@ -357,8 +358,8 @@ std::shared_ptr<TDeviceFile> OpenHidrawDevice(const std::string& path, DWORD acc
     if (index < caps.Collections.size())
         inputIds = caps.Collections[index].InputReportIds;
     error = ERROR_SUCCESS;
-    return std::make_shared<THidrawFile>(path, identity, access, overlapped, std::move(fd), caps.HasReportIds,
-                                         inputIds, records.size() > 1);
+    return std::make_shared<THidrawFile>(path, identity, access, overlapped, std::move(fd), caps.HasReportIds, inputIds,
+                                         records.size() > 1);
 }
 
 } // namespace winapi::posix

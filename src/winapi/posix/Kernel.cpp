@@ -117,8 +117,8 @@ void SleepPlain(DWORD milliseconds)
 
 } // namespace
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE)
 {
     if (!lpFileName || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -327,13 +327,13 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    const auto pending = std::find_if(tPendingWrites.begin(), tPendingWrites.end(), [hHandle](const TPendingWrite& write) {
-        return write.Overlapped->hEvent == hHandle;
-    });
+    const auto pending =
+        std::find_if(tPendingWrites.begin(), tPendingWrites.end(),
+                     [hHandle](const TPendingWrite& write) { return write.Overlapped->hEvent == hHandle; });
     if (pending != tPendingWrites.end()) {
         const TPendingWrite& write = *pending;
-        const DWORD error = write.File->WriteReport(write.Data.data(), static_cast<DWORD>(write.Data.size()),
-                                                    dwMilliseconds);
+        const DWORD error =
+            write.File->WriteReport(write.Data.data(), static_cast<DWORD>(write.Data.size()), dwMilliseconds);
         if (error == ERROR_SEM_TIMEOUT)
             return WAIT_TIMEOUT;
         FinishWrite(write.Overlapped, error, static_cast<DWORD>(write.Data.size()));
@@ -344,16 +344,10 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 
 const std::vector<TExport>& winapi::posix::Kernel32DllExports()
 {
+    // The rest of kernel32 is linked directly, as on Windows; only the cancels are looked up.
     static const std::vector<TExport> exports = {
         Export("CancelIo", &::CancelIo),
         Export("CancelIoEx", &::CancelIoEx),
-        Export("CloseHandle", &::CloseHandle),
-        Export("CreateFileA", &::CreateFileA),
-        Export("GetLastError", &::GetLastError),
-        Export("GetOverlappedResult", &::GetOverlappedResult),
-        Export("ReadFileEx", &::ReadFileEx),
-        Export("SleepEx", &::SleepEx),
-        Export("WriteFile", &::WriteFile),
     };
     return exports;
 }

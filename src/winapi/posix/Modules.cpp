@@ -3,12 +3,9 @@
 
 #include "BuiltinModules.h"
 #include "Handles.h"
-#include "TestHooks.h"
 
 #include <cstring>
 #include <mutex>
-#include <set>
-#include <string>
 #include <strings.h>
 
 using namespace winapi::posix;
@@ -27,18 +24,14 @@ TBuiltinModule gModules[] = {
     {"SetupApi.dll", &SetupApiDllExports},
     {"kernel32.dll", &Kernel32DllExports},
 };
-std::set<std::pair<std::string, std::string>> gHidden;
 
 TBuiltinModule* FindModuleByName(LPCSTR name)
 {
     if (!name || std::strpbrk(name, "/\\:"))
         return nullptr;
-    for (auto& module : gModules) {
-        const std::size_t stem = std::strlen(module.Name) - 4; // without ".dll"
-        if (strcasecmp(name, module.Name) == 0
-            || (std::strlen(name) == stem && strncasecmp(name, module.Name, stem) == 0))
+    for (auto& module : gModules)
+        if (strcasecmp(name, module.Name) == 0)
             return &module;
-    }
     return nullptr;
 }
 
@@ -50,37 +43,7 @@ TBuiltinModule* FindModuleByHandle(HMODULE handle)
     return nullptr;
 }
 
-std::string Lower(const char* text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 } // namespace
-
-namespace winapi::posix {
-
-void HideEntryPoint(const char* moduleName, const char* entryName)
-{
-    std::lock_guard lock(gLock);
-    gHidden.emplace(Lower(moduleName), entryName);
-}
-
-void ShowAllEntryPoints()
-{
-    std::lock_guard lock(gLock);
-    gHidden.clear();
-}
-
-} // namespace winapi::posix
-
-HMODULE LoadLibraryA(LPCSTR lpLibFileName)
-{
-    return LoadLibraryExA(lpLibFileName, nullptr, 0);
-}
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD)
 {
@@ -97,16 +60,13 @@ HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD)
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName)
 {
-    std::lock_guard lock(gLock);
-    // The program itself has no module of its own here; any non-null value serves.
-    if (!lpModuleName)
-        return reinterpret_cast<HMODULE>(&gModules);
-    TBuiltinModule* module = FindModuleByName(lpModuleName);
-    if (!module || module->RefCount == 0) {
+    // Only the program's own module is asked for; it has no built-in counterpart, and any
+    // non-null value serves.
+    if (lpModuleName) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    return reinterpret_cast<HMODULE>(module);
+    return reinterpret_cast<HMODULE>(&gModules);
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
@@ -118,8 +78,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         return nullptr;
     }
     // Small values are ordinals; no built-in module exports by ordinal.
-    if (reinterpret_cast<std::uintptr_t>(lpProcName) < 0x10000
-        || gHidden.count({Lower(module->Name), lpProcName})) {
+    if (reinterpret_cast<std::uintptr_t>(lpProcName) < 0x10000) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }

@@ -62,15 +62,10 @@ private:
 bool TParser::Item(unsigned type, unsigned tag, std::uint32_t value, unsigned size)
 {
     switch (type) {
-    case itMain:
-        return Main(tag);
-    case itGlobal:
-        return Global(tag, value);
-    case itLocal:
-        Local(tag, value, size);
-        return true;
-    default:
-        return true; // reserved items are skipped, as the kernel does
+    case itMain: return Main(tag);
+    case itGlobal: return Global(tag, value);
+    case itLocal: Local(tag, value, size); return true;
+    default: return true; // reserved items are skipped, as the kernel does
     }
 }
 
@@ -78,15 +73,9 @@ bool TParser::Main(unsigned tag)
 {
     bool good = true;
     switch (tag) {
-    case 8:
-        good = AddReport(rkInput);
-        break;
-    case 9:
-        good = AddReport(rkOutput);
-        break;
-    case 11:
-        good = AddReport(rkFeature);
-        break;
+    case 8: good = AddReport(rkInput); break;
+    case 9: good = AddReport(rkOutput); break;
+    case 11: good = AddReport(rkFeature); break;
     case 10:
         if (FDepth == 0)
             BeginCollection();
@@ -98,8 +87,7 @@ bool TParser::Main(unsigned tag)
         if (--FDepth == 0)
             EndCollection();
         break;
-    default:
-        break;
+    default: break;
     }
     FUsage = {};
     return good;
@@ -108,21 +96,15 @@ bool TParser::Main(unsigned tag)
 bool TParser::Global(unsigned tag, std::uint32_t value)
 {
     switch (tag) {
-    case 0:
-        FGlobals.UsagePage = value;
-        break;
-    case 7:
-        FGlobals.ReportSize = value;
-        break;
+    case 0: FGlobals.UsagePage = value; break;
+    case 7: FGlobals.ReportSize = value; break;
     case 8:
         if (value == 0 || value > 255)
             return Fail("report ID " + std::to_string(value) + " out of range");
         FGlobals.ReportId = value;
         FResult.HasReportIds = true;
         break;
-    case 9:
-        FGlobals.ReportCount = value;
-        break;
+    case 9: FGlobals.ReportCount = value; break;
     case 10:
         if (FStack.size() == MaxGlobalStack)
             return Fail("Push nested too deep");
@@ -134,8 +116,7 @@ bool TParser::Global(unsigned tag, std::uint32_t value)
         FGlobals = FStack.back();
         FStack.pop_back();
         break;
-    default:
-        break;
+    default: break;
     }
     return true;
 }

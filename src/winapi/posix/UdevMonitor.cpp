@@ -23,9 +23,9 @@ TUdevMonitor::TUdevMonitor(std::function<void()> onChange)
     // Only a fallback is worth a word: with a udev daemon all is as on any desktop.
     if (!(daemon && StartNetlink("udev"))) {
         if (StartNetlink("kernel")) {
-            DiagnoseOnce(std::string(daemon ? "hidraw devices: udev events unavailable"
-                                            : "hidraw devices: no udev daemon")
-                         + "; following kernel uevents");
+            DiagnoseOnce(
+                std::string(daemon ? "hidraw devices: udev events unavailable" : "hidraw devices: no udev daemon")
+                + "; following kernel uevents");
         } else if (StartDevWatch()) {
             DiagnoseOnce("hidraw devices: no uevents; watching /dev");
         } else {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,16 @@ bool IsUnitSocketName(const std::string& name)
     const std::size_t suffix = std::strlen(UnitSocketSuffix);
     return !name.empty() && name[0] != '.' && name.size() > suffix
         && name.compare(name.size() - suffix, suffix, UnitSocketSuffix) == 0;
+}
+
+bool FillUnitAddress(const std::string& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
 }
 
 } // namespace winapi::posix

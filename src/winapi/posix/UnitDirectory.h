@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <sys/un.h>
 
 namespace winapi::posix {
 
@@ -21,5 +22,8 @@ std::optional<std::string> CheckUnitDirectory(const std::string& path);
 bool IsUnitSocketName(const std::string& name);
 
 inline constexpr const char* UnitSocketSuffix = ".sock";
+
+// The address of the unit socket at `path`; false when the path is too long for one.
+bool FillUnitAddress(const std::string& path, sockaddr_un& address);
 
 } // namespace winapi::posix

@@ -51,22 +51,12 @@ bool ParseNumber(std::string_view text, unsigned long long limit, unsigned long 
     return ec == std::errc() && end == text.data() + text.size() && value <= limit;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
 // One connection attempt that never blocks: the socket, or the errno in err (EAGAIN: the
 // unit's backlog is full, ECONNREFUSED: nobody listens, as after a unit was killed).
 TFd ConnectNow(const std::string& path, int& err)
 {
     sockaddr_un address;
-    if (!FillAddress(path, address)) {
+    if (!FillUnitAddress(path, address)) {
         err = ENAMETOOLONG;
         return {};
     }
@@ -345,8 +335,7 @@ private:
         }
         if (entry.State == TUnitState::Greeting) {
             switch (ReceiveHello(entry.Socket->Get(), path, entry.Identity)) {
-            case THello::Waiting:
-                return false;
+            case THello::Waiting: return false;
             case THello::Greeted:
                 if (!SendOpen(entry.Socket->Get(), 0)) {
                     Retry(entry, now);
@@ -355,9 +344,7 @@ private:
                 entry.State = TUnitState::Known;
                 entry.Backoff = FirstRetry;
                 return true;
-            case THello::Closed:
-                Retry(entry, now);
-                return false;
+            case THello::Closed: Retry(entry, now); return false;
             case THello::Malformed:
                 entry.Socket.reset();
                 entry.State = TUnitState::Refused;
@@ -541,10 +528,66 @@ private:
 
 } // namespace
 
+namespace {
+
+enum : unsigned { Vid = 1, Pid = 2, Version = 4, In = 8, Out = 16, Access = 32, Instance = 64, All = 127 };
+
+// One "key=value" line of a hello; `seen` gathers the keys met. A key it does not know is
+// passed over.
+bool TakeHelloValue(std::string_view key, std::string_view value, TDeviceIdentity& identity, unsigned& seen)
+{
+    unsigned long long number = 0;
+    auto take16 = [&](USHORT& field, unsigned bit) {
+        if (!ParseNumber(value, 0xFFFF, number))
+            return false;
+        field = static_cast<USHORT>(number);
+        seen |= bit;
+        return true;
+    };
+    if (key == "vid")
+        return take16(identity.VendorId, Vid);
+    if (key == "pid")
+        return take16(identity.ProductId, Pid);
+    if (key == "version")
+        return take16(identity.VersionNumber, Version);
+    if (key == "in")
+        return take16(identity.InputLength, In);
+    if (key == "out")
+        return take16(identity.OutputLength, Out);
+    if (key == "access") {
+        identity.QueryOnly = value == "query";
+        seen |= Access;
+        return value == "rw" || value == "query";
+    }
+    if (key == "instance") {
+        const bool good = ParseNumber(value, 0xFFFFFFFF, number);
+        identity.Instance = static_cast<DWORD>(number);
+        seen |= Instance;
+        return good;
+    }
+    return true;
+}
+
+// Waits up to OpenHelloWait for a freshly connected unit's hello.
+THello AwaitHello(int socket, const std::string& path, TDeviceIdentity& identity)
+{
+    pollfd wait{socket, POLLIN, 0};
+    const auto deadline = Clock::now() + OpenHelloWait;
+    THello hello = THello::Waiting;
+    while (hello == THello::Waiting) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || (poll(&wait, 1, static_cast<int>(left)) < 0 && errno != EINTR))
+            break;
+        hello = ReceiveHello(socket, path, identity);
+    }
+    return hello;
+}
+
+} // namespace
+
 std::optional<TDeviceIdentity> ParseUnitHello(std::string_view hello, std::string& why)
 {
     TDeviceIdentity identity;
-    enum : unsigned { Vid = 1, Pid = 2, Version = 4, In = 8, Out = 16, Access = 32, Instance = 64, All = 127 };
     unsigned seen = 0;
     while (!hello.empty()) {
         if (hello.substr(0, 8) == "product=") {
@@ -569,34 +612,7 @@ std::optional<TDeviceIdentity> ParseUnitHello(std::string_view hello, std::strin
         }
         const std::string_view key = line.substr(0, equals);
         const std::string_view value = line.substr(equals + 1);
-        unsigned long long number = 0;
-        auto take16 = [&](USHORT& field, unsigned bit) {
-            if (!ParseNumber(value, 0xFFFF, number))
-                return false;
-            field = static_cast<USHORT>(number);
-            seen |= bit;
-            return true;
-        };
-        bool good = true;
-        if (key == "vid")
-            good = take16(identity.VendorId, Vid);
-        else if (key == "pid")
-            good = take16(identity.ProductId, Pid);
-        else if (key == "version")
-            good = take16(identity.VersionNumber, Version);
-        else if (key == "in")
-            good = take16(identity.InputLength, In);
-        else if (key == "out")
-            good = take16(identity.OutputLength, Out);
-        else if (key == "access") {
-            good = value == "rw" || value == "query";
-            identity.QueryOnly = value == "query";
-            seen |= Access;
-        } else if (key == "instance") {
-            good = ParseNumber(value, 0xFFFFFFFF, number);
-            identity.Instance = static_cast<DWORD>(number);
-            seen |= Instance;
-        }
+        const bool good = TakeHelloValue(key, value, identity, seen);
         if (!good) {
             why = "bad value for " + std::string(key);
             return std::nullopt;
@@ -644,12 +660,8 @@ std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD acce
     const bool readOrWrite = access & (GENERIC_READ | GENERIC_WRITE);
     TDeviceIdentity identity;
     switch (TUnitRegistry::Instance().Check(path, identity)) {
-    case TUnitRegistry::TCheck::Missing:
-        error = ErrorFromErrno(errno);
-        return nullptr;
-    case TUnitRegistry::TCheck::Dead:
-        error = ERROR_FILE_NOT_FOUND;
-        return nullptr;
+    case TUnitRegistry::TCheck::Missing: error = ErrorFromErrno(errno); return nullptr;
+    case TUnitRegistry::TCheck::Dead: error = ERROR_FILE_NOT_FOUND; return nullptr;
     case TUnitRegistry::TCheck::Known: {
         // Windows refuses read or write opens of devices it reserves for itself.
         if (identity.QueryOnly && readOrWrite) {
@@ -666,8 +678,7 @@ std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD acce
         }
         return file;
     }
-    case TUnitRegistry::TCheck::Unknown:
-        break;
+    case TUnitRegistry::TCheck::Unknown: break;
     }
 
     int err = 0;
@@ -676,15 +687,7 @@ std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD acce
         error = ErrorFromErrno(err);
         return nullptr;
     }
-    pollfd wait{socket.Get(), POLLIN, 0};
-    const auto deadline = Clock::now() + OpenHelloWait;
-    THello hello = THello::Waiting;
-    while (hello == THello::Waiting) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || (poll(&wait, 1, static_cast<int>(left)) < 0 && errno != EINTR))
-            break;
-        hello = ReceiveHello(socket.Get(), path, identity);
-    }
+    const THello hello = AwaitHello(socket.Get(), path, identity);
     if (hello != THello::Greeted) {
         if (hello == THello::Waiting)
             DiagnoseOnce("unit " + path + " sent no hello");

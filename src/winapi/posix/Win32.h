@@ -14,7 +14,6 @@
 using BOOL = int;
 using BOOLEAN = unsigned char;
 using BYTE = std::uint8_t;
-using UCHAR = std::uint8_t;
 using CHAR = char;
 using WORD = std::uint16_t;
 using USHORT = std::uint16_t;
@@ -29,7 +28,6 @@ using ATOM = WORD;
 using ULONG_PTR = std::uintptr_t;
 using UINT_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
-using DWORD_PTR = std::uintptr_t;
 using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
@@ -37,16 +35,13 @@ using PVOID = void*;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using HANDLE = void*;
-using HLOCAL = void*;
 using PBYTE = BYTE*;
-using LPBYTE = BYTE*;
 using PDWORD = DWORD*;
 using LPDWORD = DWORD*;
 using PULONG = ULONG*;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using PCSTR = const char*;
-using PSTR = char*;
 using LPCWSTR = const WCHAR*;
 
 struct HWND__;
@@ -72,7 +67,6 @@ using TAnyEntry = void (*)();
 #define FALSE 0
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
 #define INFINITE 0xFFFFFFFFu
-#define MAX_PATH 260
 
 struct GUID {
     DWORD Data1;
@@ -81,7 +75,6 @@ struct GUID {
     BYTE Data4[8];
 };
 using LPGUID = GUID*;
-using REFGUID = const GUID&;
 
 inline bool operator==(const GUID& a, const GUID& b)
 {
@@ -160,13 +153,9 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
-#define LANG_NEUTRAL 0x00
-#define SUBLANG_DEFAULT 0x01
-#define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 
 // Windows and device-change broadcasts.
-#define WM_NULL 0x0000u
 #define WM_USER 0x0400u
 #define WM_DEVICECHANGE 0x0219u
 #define DBT_DEVNODES_CHANGED 0x0007u
@@ -191,10 +180,7 @@ struct WNDCLASSA {
 };
 
 // SetupApi.
-#define DIGCF_DEFAULT 0x00000001u
 #define DIGCF_PRESENT 0x00000002u
-#define DIGCF_ALLCLASSES 0x00000004u
-#define DIGCF_PROFILE 0x00000008u
 #define DIGCF_DEVICEINTERFACE 0x00000010u
 #define SPINT_ACTIVE 0x00000001u
 
@@ -224,12 +210,8 @@ struct WNDCLASSA {
 #define SPDRP_CHARACTERISTICS 0x1Bu
 #define SPDRP_ADDRESS 0x1Cu
 #define SPDRP_UI_NUMBER_DESC_FORMAT 0x1Du
-#define SPDRP_DEVICE_POWER_DATA 0x1Eu
 
-#define REG_NONE 0u
 #define REG_SZ 1u
-#define REG_BINARY 3u
-#define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
 
 struct SP_DEVICE_INTERFACE_DATA {
@@ -304,8 +286,8 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
                      DWORD nSize, va_list* Arguments);
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE hTemplateFile);
 BOOL CloseHandle(HANDLE hObject);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped);
@@ -319,7 +301,6 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 BOOL SetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL FreeLibrary(HMODULE hLibModule);
@@ -327,8 +308,8 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 
 ATOM RegisterClassA(const WNDCLASSA* lpWndClass);
 BOOL UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
-HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                     int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
+                     int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

@@ -7,6 +7,7 @@
 #include "UdevMonitor.h"
 #include "VirtualUnitSource.h"
 
+#include "rtl/AnsiString.h"
 #include "rtl/MainThreadQueue.h"
 
 #include <map>
@@ -42,11 +43,7 @@ TWindowing& Windowing()
 
 std::string ClassKey(LPCSTR name)
 {
-    std::string key(name ? name : "");
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return key;
+    return rtl::LowerCase(name ? name : "");
 }
 
 // Finds the window's procedure at delivery time: a window destroyed after the post gets
@@ -114,8 +111,8 @@ BOOL UnregisterClassA(LPCSTR lpClassName, HINSTANCE)
     return windowing.Classes.erase(ClassKey(lpClassName)) ? TRUE : Fail(ERROR_CLASS_DOES_NOT_EXIST);
 }
 
-HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, int, HWND hWndParent, HMENU,
-                     HINSTANCE, LPVOID)
+HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, int, HWND hWndParent, HMENU, HINSTANCE,
+                     LPVOID)
 {
     auto& windowing = Windowing();
     std::lock_guard lock(windowing.Lock);

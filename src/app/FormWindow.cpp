@@ -1,0 +1,71 @@
+#include "FormWindow.h"
+
+namespace app {
+
+TFormWindow::TFormWindow() : FForm(std::make_unique<TForm1>()) {}
+
+TFormWindow::~TFormWindow()
+{
+    FForm->SetPeer(nullptr);
+    FForm.reset();
+}
+
+void TFormWindow::AttachControls()
+{
+    FForm->SetPeer(this);
+    TimerChanged(*FForm->Timer1);
+}
+
+void TFormWindow::RunQueuedTick()
+{
+    FTickQueued = false;
+    FForm->Timer1->Tick();
+}
+
+void TFormWindow::CaptionChanged(rtl::TLabel& label)
+{
+    ShowStatus(label.Caption());
+}
+
+void TFormWindow::LineAdded(rtl::TMemo& memo, const AnsiString& line)
+{
+    if (&memo == FForm->Memo1.get())
+        LogLineAdded(memo, line);
+}
+
+void TFormWindow::Cleared(rtl::TMemo& memo)
+{
+    if (&memo == FForm->Memo1.get())
+        LogCleared();
+}
+
+void TFormWindow::FirstLinesRemoved(rtl::TMemo& memo, std::size_t count)
+{
+    if (&memo == FForm->Memo1.get())
+        LogFirstLinesRemoved(count);
+}
+
+void TFormWindow::LinesChanged(rtl::TMemo& memo)
+{
+    if (&memo == FForm->Memo2.get())
+        ShowIdentityLines(memo);
+}
+
+void TFormWindow::TimerChanged(rtl::TTimer& timer)
+{
+    SetStepTimer(timer.Armed(), timer.Interval());
+}
+
+void TFormWindow::TickSoon(rtl::TTimer&)
+{
+    // One queued tick at a time: the reports and device changes behind it need no more.
+    if (!FTickQueued)
+        FTickQueued = QueueTick();
+}
+
+void TFormWindow::EnabledChanged(rtl::TMenuItem& item)
+{
+    MenuEnabled(item);
+}
+
+} // namespace app

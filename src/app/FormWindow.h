@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Main.h"
+
+#include <memory>
+
+namespace app {
+
+// What the window front ends share of their peer: they own the form, each change of its
+// models goes to the one control it concerns, and at most one asked-for tick waits in the
+// window's queue. A window supplies the native steps.
+class TFormWindow : protected TFormPeer {
+public:
+    TForm1& Form() const { return *FForm; }
+
+protected:
+    TFormWindow();
+    // The form goes with the peer detached; its controller stops the unit's reader first.
+    ~TFormWindow() override;
+
+    // Attaches the native controls, once they stand, and sets the platform timer going.
+    void AttachControls();
+    // Runs the tick that QueueTick queued.
+    void RunQueuedTick();
+
+    virtual void ShowStatus(const AnsiString& text) = 0;
+    // Memo1, the activity log.
+    virtual void LogLineAdded(const rtl::TMemo& log, const AnsiString& line) = 0;
+    virtual void LogCleared() = 0;
+    virtual void LogFirstLinesRemoved(std::size_t count) = 0;
+    // Memo2, the identity display, rewritten.
+    virtual void ShowIdentityLines(const rtl::TMemo& identity) = 0;
+    // Starts the platform timer at this interval, or stops it.
+    virtual void SetStepTimer(bool armed, unsigned interval) = 0;
+    // Queues one call of RunQueuedTick; false when it could not.
+    virtual bool QueueTick() = 0;
+    virtual void MenuEnabled(const rtl::TMenuItem& item) = 0;
+
+private:
+    void CaptionChanged(rtl::TLabel& label) final;
+    void LineAdded(rtl::TMemo& memo, const AnsiString& line) final;
+    void Cleared(rtl::TMemo& memo) final;
+    void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) final;
+    void LinesChanged(rtl::TMemo& memo) final;
+    void TimerChanged(rtl::TTimer& timer) final;
+    void TickSoon(rtl::TTimer& timer) final;
+    void EnabledChanged(rtl::TMenuItem& item) final;
+
+    std::unique_ptr<TForm1> FForm;
+    bool FTickQueued = false;
+};
+
+} // namespace app
