@@ -1,5 +1,6 @@
 #include "DeviceFile.h"
 
+#include "DeviceClaim.h"
 #include "HidrawSource.h"
 #include "VirtualUnitSource.h"
 
@@ -87,7 +88,9 @@ std::vector<TDeviceRecord> EnumeratePresentDevices()
     return records;
 }
 
-std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, bool overlapped, DWORD& error)
+namespace {
+
+std::shared_ptr<TDeviceFile> OpenFromSource(const std::string& path, DWORD access, bool overlapped, DWORD& error)
 {
     if (IsHidrawPath(path)) {
         if (DeviceSourceEnabled(TDeviceSource::Hidraw))
@@ -100,6 +103,16 @@ std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, b
         return nullptr;
     }
     return OpenVirtualUnit(path, access, overlapped, error);
+}
+
+} // namespace
+
+std::shared_ptr<TDeviceFile> OpenDevice(const std::string& path, DWORD access, bool overlapped, DWORD& error)
+{
+    auto file = OpenFromSource(path, access, overlapped, error);
+    if (file)
+        RememberDevicePath(path);
+    return file;
 }
 
 } // namespace winapi::posix

@@ -126,6 +126,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_ALREADY_EXISTS 183u
 #define ERROR_MR_MID_NOT_FOUND 317u
 #define ERROR_OPERATION_ABORTED 995u
 #define ERROR_NOT_FOUND 1168u
@@ -157,6 +158,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 // Windows and device-change broadcasts.
 #define WM_USER 0x0400u
+#define WM_TIMER 0x0113u
 #define WM_DEVICECHANGE 0x0219u
 #define DBT_DEVNODES_CHANGED 0x0007u
 #define WS_POPUP 0x80000000u
@@ -165,6 +167,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
 struct WNDCLASSA {
     UINT style;
@@ -300,6 +303,8 @@ BOOL CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 BOOL SetEvent(HANDLE hEvent);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// Named mutexes of one kind only: the tool's claims on device interfaces.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -316,6 +321,9 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex);
+// Window timers: WM_TIMER to the window's procedure, one pending at a time; no TIMERPROC.
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 
 // HID.dll and SetupApi.dll: declared for their types; resolve them with GetProcAddress.
 void HidD_GetHidGuid(LPGUID HidGuid);

@@ -10,10 +10,16 @@
 #include "rtl/AnsiString.h"
 #include "rtl/MainThreadQueue.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 using namespace winapi::posix;
 
@@ -25,10 +31,22 @@ struct TWindow {
     bool TopLevel;
 };
 
+using TimerClock = std::chrono::steady_clock;
+
+struct TWindowTimer {
+    TimerClock::duration Interval;
+    TimerClock::time_point Due;
+    // Like the system's, a timer has at most one WM_TIMER waiting.
+    bool Posted = false;
+};
+
 struct TWindowing {
     std::mutex Lock;
     std::map<std::string, WNDPROC> Classes;
     std::map<HWND, TWindow> Windows;
+    std::map<std::pair<HWND, UINT_PTR>, TWindowTimer> Timers;
+    std::condition_variable TimersChanged;
+    bool TimerThreadRuns = false;
     std::uintptr_t NextWindow = 0x10010;
     std::unique_ptr<TDeviceChangeMonitor> Monitor;
     std::unique_ptr<TUdevMonitor> HidrawMonitor;
@@ -85,6 +103,60 @@ std::size_t TopLevelCount(const TWindowing& windowing)
     for (const auto& [window, state] : windowing.Windows)
         count += state.TopLevel;
     return count;
+}
+
+void DeliverTimer(HWND window, UINT_PTR id)
+{
+    {
+        auto& windowing = Windowing();
+        std::lock_guard lock(windowing.Lock);
+        const auto found = windowing.Timers.find({window, id});
+        if (found == windowing.Timers.end())
+            return;
+        found->second.Posted = false;
+        windowing.TimersChanged.notify_all();
+    }
+    Deliver(window, WM_TIMER, id, 0);
+}
+
+// Posts each due timer's WM_TIMER to the main thread; lives as long as the process.
+void RunTimers()
+{
+    auto& windowing = Windowing();
+    std::unique_lock lock(windowing.Lock);
+    for (;;) {
+        std::vector<std::pair<HWND, UINT_PTR>> due;
+        std::optional<TimerClock::time_point> next;
+        const auto now = TimerClock::now();
+        for (auto& [key, timer] : windowing.Timers) {
+            if (timer.Posted)
+                continue;
+            if (timer.Due <= now) {
+                timer.Posted = true;
+                timer.Due = now + timer.Interval;
+                due.push_back(key);
+            } else if (!next || timer.Due < *next) {
+                next = timer.Due;
+            }
+        }
+        if (!due.empty()) {
+            lock.unlock();
+            for (const auto& [window, id] : due)
+                rtl::TMainThreadQueue::Instance().Post([window, id] { DeliverTimer(window, id); });
+            lock.lock();
+            continue;
+        }
+        if (next)
+            windowing.TimersChanged.wait_until(lock, *next);
+        else
+            windowing.TimersChanged.wait(lock);
+    }
+}
+
+void DropTimers(TWindowing& windowing, HWND window)
+{
+    for (auto it = windowing.Timers.begin(); it != windowing.Timers.end();)
+        it = it->first.first == window ? windowing.Timers.erase(it) : std::next(it);
 }
 
 } // namespace
@@ -150,6 +222,7 @@ BOOL DestroyWindow(HWND hWnd)
         std::lock_guard lock(windowing.Lock);
         if (!windowing.Windows.erase(hWnd))
             return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        DropTimers(windowing, hWnd);
         if (TopLevelCount(windowing) == 0) {
             monitor = std::move(windowing.Monitor);
             hidrawMonitor = std::move(windowing.HidrawMonitor);
@@ -221,4 +294,39 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
     std::lock_guard lock(windowing.Lock);
     const LONG_PTR* slot = UserDataSlot(windowing, hWnd, nIndex);
     return slot ? *slot : 0;
+}
+
+UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    if (!hWnd || !windowing.Windows.count(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (lpTimerFunc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // The system's shortest period, USER_TIMER_MINIMUM.
+    const auto interval = std::chrono::milliseconds(uElapse < 10 ? 10 : uElapse);
+    auto& timer = windowing.Timers[{hWnd, nIDEvent}];
+    timer.Interval = interval;
+    timer.Due = TimerClock::now() + interval;
+    if (!windowing.TimerThreadRuns) {
+        std::thread(RunTimers).detach();
+        windowing.TimerThreadRuns = true;
+    }
+    windowing.TimersChanged.notify_all();
+    return nIDEvent;
+}
+
+BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent)
+{
+    auto& windowing = Windowing();
+    std::lock_guard lock(windowing.Lock);
+    if (!windowing.Timers.erase({hWnd, uIDEvent}))
+        return Fail(ERROR_INVALID_PARAMETER);
+    windowing.TimersChanged.notify_all();
+    return TRUE;
 }
