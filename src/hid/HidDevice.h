@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HidDeviceClaim.h"
 #include "HidEvents.h"
 #include "HidPnPInfo.h"
 
@@ -73,6 +74,9 @@ public:
     // Opened with read and write access, not for query only.
     bool FullAccess() const { return FFullAccess; }
     bool ReaderRunning() const { return FReader != nullptr; }
+    // The last check-out passed it over: another controller, in this process or another,
+    // holds it. Cleared once the controller sees it free again.
+    bool ClaimedElsewhere() const { return FClaimedElsewhere; }
     const HIDD_ATTRIBUTES& HidAttributes() const { return FHidAttributes; }
     const THidPnPInfo& DeviceInfo() const { return *FDeviceInfo; }
 
@@ -110,6 +114,9 @@ private:
     THidDataErrorEvent FOnReadError;
     THidPlugEvent FOnDetach;
     bool FFullAccess = false;
+    // Held from check-out to check-in.
+    std::unique_ptr<THidDeviceClaim> FClaim;
+    bool FClaimedElsewhere = false;
     std::unique_ptr<THidDeviceReadThread> FReader;
 
     HANDLE FDeviceHandle = INVALID_HANDLE_VALUE;

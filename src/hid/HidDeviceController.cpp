@@ -17,6 +17,9 @@ namespace {
 constexpr GUID DefaultHidInterfaceGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr const char* NotifyWindowClass = "THidDeviceControllerNotify";
 constexpr std::int32_t FirstScanParam = -1;
+constexpr UINT_PTR ClaimWatchTimer = 1;
+// Slow: a waiting tool need not take a unit the moment the other one lets it go.
+constexpr UINT ClaimWatchMs = 500;
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -79,8 +82,11 @@ THidDeviceController::~THidDeviceController()
     FOnDeviceChange = {};
     FOnDeviceUnplug = {};
     FOnEnumerate = {};
-    if (FNotifyWnd)
+    if (FNotifyWnd) {
+        if (FWatchingClaims)
+            KillTimer(FNotifyWnd, ClaimWatchTimer);
         DestroyWindow(FNotifyWnd);
+    }
     for (auto& device : FDevices) {
         device->FController = nullptr;
         if (device->FAcquired) {
@@ -102,6 +108,8 @@ void THidDeviceController::HandleNotifyMessage(TMessage& Message)
 {
     const auto param = static_cast<std::int32_t>(Message.LParam);
     bool act = Message.Msg == WM_DEVICECHANGE && Message.WParam == DBT_DEVNODES_CHANGED;
+    if (Message.Msg == WM_TIMER && Message.WParam == ClaimWatchTimer)
+        CheckClaims();
     if (act && param == FirstScanParam)
         FFirstScanPending = false;
     // A broadcast ahead of the posted first scan is left to that scan, which finds the same
@@ -248,7 +256,14 @@ bool THidDeviceController::AcquireAt(THidDevice*& Device, std::int32_t Index, bo
     THidDevice* candidate = FDevices[static_cast<std::size_t>(Index)].get();
     if (candidate->FAcquired)
         return false;
+    auto claim = std::make_unique<THidDeviceClaim>(candidate->FDeviceInfo->FInterfacePath);
+    candidate->FClaimedElsewhere = claim->HeldElsewhere();
+    if (candidate->FClaimedElsewhere) {
+        WatchClaims();
+        return false;
+    }
     Device = candidate;
+    Device->FClaim = std::move(claim);
     Device->FAcquired = true;
     try {
         Device->StartReader();
@@ -268,6 +283,7 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device)
     Device->CloseDeviceHandle();
     Device->CloseOverlappedHandle(odRead);
     Device->CloseOverlappedHandle(odWrite);
+    Device->FClaim.reset();
     if (Device->FAttached)
         Device->FAcquired = false;
     else
@@ -303,6 +319,40 @@ void THidDeviceController::DestroyDevice(THidDevice* Device)
         // The interface no longer opens: its position goes rather than stand empty.
         FDevices.erase(Find(nullptr));
     }
+}
+
+bool THidDeviceController::InUseElsewhere(const THidDevice* Device) const
+{
+    return Device && !Device->FAcquired && THidDeviceClaim::IsHeldElsewhere(Device->FDeviceInfo->FInterfacePath);
+}
+
+void THidDeviceController::WatchClaims()
+{
+    if (FWatchingClaims || !FNotifyWnd)
+        return;
+    FWatchingClaims = SetTimer(FNotifyWnd, ClaimWatchTimer, ClaimWatchMs, nullptr) != 0;
+}
+
+void THidDeviceController::CheckClaims()
+{
+    bool freed = false;
+    bool waiting = false;
+    for (const auto& device : FDevices) {
+        if (!device->FClaimedElsewhere)
+            continue;
+        if (device->FAttached && !device->FAcquired && InUseElsewhere(device.get())) {
+            waiting = true;
+            continue;
+        }
+        device->FClaimedElsewhere = false;
+        freed = freed || (device->FAttached && !device->FAcquired);
+    }
+    if (!waiting && FWatchingClaims) {
+        KillTimer(FNotifyWnd, ClaimWatchTimer);
+        FWatchingClaims = false;
+    }
+    if (freed)
+        NotifyChange();
 }
 
 void THidDeviceController::NotifyArrival(THidDevice* Device)

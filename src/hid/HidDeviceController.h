@@ -38,6 +38,8 @@ public:
     // object for the same interface; a detached one leaves the list.
     void DestroyDevice(THidDevice* Device);
     void HandleNotifyMessage(TMessage& Message);
+    // Another controller, in this process or another, holds the device now.
+    bool InUseElsewhere(const THidDevice* Device) const;
 
     std::int32_t DevThreadSleepTime() const { return FDevThreadSleepTime; }
     void SetDevThreadSleepTime(std::int32_t value);
@@ -72,6 +74,10 @@ private:
     void NotifyRemoval(THidDevice* Device);
     void NotifyChange();
     TDeviceList::iterator Find(const THidDevice* Device);
+    // While a device is passed over for another controller's claim, its claim is looked at
+    // now and then, and a device change is raised once it is free.
+    void WatchClaims();
+    void CheckClaims();
 
     // The main thread's alone: notices come through the window procedure, and the readers
     // reach it only through their hand-over.
@@ -91,6 +97,7 @@ private:
     bool FFirstScanPending = false;
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
+    bool FWatchingClaims = false;
 };
 
 } // namespace hid
