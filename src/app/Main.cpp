@@ -115,6 +115,8 @@ void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
     // A unit set in the cradle within the same change as the removal gets no change of its
     // own, so it is looked for now or it would wait for an unrelated one.
     FindDevice();
+    if (!FDeviceReady && OnUnitInUse && !UnitsInUse().empty())
+        OnUnitInUse(this);
     if (disconnected && !FDeviceReady)
         return;
     if (FDeviceReady) {
@@ -156,6 +158,15 @@ void TForm1::FindDevice()
             return;
         }
     }
+}
+
+std::vector<std::string> TForm1::UnitsInUse() const
+{
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < HidCtrl1->Count(); ++i)
+        if (const hid::THidDevice* device = HidCtrl1->Devices(i); device->ClaimedElsewhere())
+            paths.push_back(device->DeviceInfo().FInterfacePath);
+    return paths;
 }
 
 void TForm1::ReleaseDevice()

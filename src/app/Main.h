@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace app {
 
@@ -126,6 +128,12 @@ public:
     // Raised when a session gives its unit back: in state 99 when it finished, in the state
     // it had reached when the unit was taken out. Front ends count and report sessions by it.
     rtl::TNotifyEvent OnSessionEnd;
+
+    // Raised when a device change finds the unit only held by another controller, in this
+    // process or another: the session waits and takes it once it is let go.
+    rtl::TNotifyEvent OnUnitInUse;
+    // The interface paths of the units passed over for that.
+    std::vector<std::string> UnitsInUse() const;
 
     // What the current session has achieved, for a front end that reports its result.
     struct TSessionOutcome {

@@ -315,6 +315,48 @@ TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
     EXPECT_EQ(Lines(cli.Stderr()).back(), "result: failed interrupted");
 }
 
+TEST_F(Cli, AUnitServesOneToolAtATimeTheNextTakesItWhenTheHolderEndsOrIsKilled)
+{
+    // The script takes VER, GSER, VER, ...: had a waiting tool spoken to the unit while
+    // another held it, a command would arrive out of turn and the unit would fail.
+    const std::string answers = "send OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1           B1           S1\\r\\n\n";
+    Place({"--step-timeout", "20", "--trace", FTrace, "--script",
+           WriteFile("turns.script",
+                     "expect VER\nawait first-may-go\n" + answers + "expect VER\nexpect VER\n" + answers
+                         + "await done\n")});
+    const std::string inUse =
+        "tolvane-cli: the unit at " + FUnits.SocketPath("quillmark") + " is in use by another process; waiting for it";
+
+    TCliProcess first({});
+    ASSERT_TRUE(first.WaitForOutput(">>VER"));
+    TCliProcess second({});
+    ASSERT_TRUE(second.WaitForStderr(inUse)) << second.Stderr();
+    {
+        TCliProcess list({"--list"});
+        ASSERT_EQ(list.Wait(), 0);
+        EXPECT_THAT(Lines(list.Stdout()), ::testing::Contains(::testing::EndsWith("\tin use")));
+    }
+    Touch(FUnits.Path() + "/first-may-go");
+    EXPECT_EQ(first.Wait(), 0) << first.Stderr();
+    ASSERT_TRUE(second.WaitForOutput(">>VER")) << second.Stderr();
+
+    TCliProcess third({});
+    ASSERT_TRUE(third.WaitForStderr(inUse)) << third.Stderr();
+    second.Signal(SIGKILL);
+    EXPECT_EQ(third.Wait(), 0) << third.Stderr();
+    Touch(Done());
+    EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+
+    EXPECT_EQ(Lines(first.Stderr()).back(), "result: ok");
+    EXPECT_EQ(Lines(third.Stderr()).back(), "result: ok");
+    for (const TCliProcess* cli : {&second, &third})
+        EXPECT_EQ(Count(Lines(cli->Stderr()), inUse), 1u);
+    const auto sent = TraceReports(FTrace, '>');
+    EXPECT_EQ(
+        std::count_if(sent.begin(), sent.end(), [](const std::string& hex) { return hex.rfind("00564552", 0) == 0; }),
+        3);
+}
+
 TEST_F(Cli, SerialWriteThatDoesNotFitTheOutputReportIsNeverSentAndFails)
 {
     const std::string longSer = "ser " + std::string(60, '9') + "\r\npcb P\r\nbat B\r\n";

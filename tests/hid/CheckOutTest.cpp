@@ -3,6 +3,8 @@
 
 #include "HidFixture.h"
 
+#include <csignal>
+
 using namespace hidtest;
 using ::testing::ElementsAre;
 
@@ -48,6 +50,28 @@ TEST_F(CheckOut, AcquireByIdLendsFreeMatchesInListOrderAndReturnDeviceFreesThemA
     EXPECT_EQ(FController->Count(), 3u);
     EXPECT_EQ(Acquire(QuillmarkVid, -1), kept);
     EXPECT_TRUE(kept->ReaderRunning());
+}
+
+TEST_F(CheckOut, ADeviceAnotherProcessHoldsIsPassedOverWatchedAndLentOnceItsHolderDies)
+{
+    Place({"--name", "b-1", "--script", WriteScript("expect VER\nsleep 20000\n")});
+    Place({"--name", "b-2"});
+    TChildProcess holder(TOLVANE_CLI_PATH, {});
+    ASSERT_TRUE(holder.WaitForOutput(">>VER"));
+    StartController();
+    ASSERT_EQ(FController->Count(), 2u);
+    hid::THidDevice* held = FController->Devices(0);
+
+    EXPECT_EQ(Acquire(), FController->Devices(1));
+    EXPECT_TRUE(held->ClaimedElsewhere());
+    EXPECT_TRUE(FController->InUseElsewhere(held));
+    EXPECT_FALSE(FController->InUseElsewhere(FController->Devices(1)));
+
+    const std::size_t changes = CountOf("change");
+    holder.Signal(SIGKILL);
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return CountOf("change") > changes; }, 10s));
+    EXPECT_FALSE(held->ClaimedElsewhere());
+    EXPECT_EQ(Acquire(), held);
 }
 
 TEST_F(CheckOut, DevThreadSleepTimeReachesOnlyDevicesStillFollowingTheController)

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -122,6 +123,15 @@ public:
 
     void TickSoon(rtl::TTimer&) override { FTickSoon = true; }
 
+    // Bound to the form's OnUnitInUse: said once for each unit.
+    void UnitInUse(rtl::TObject*)
+    {
+        for (const std::string& path : FForm.UnitsInUse())
+            if (FInUseTold.insert(path).second)
+                FErr << "tolvane-cli: the unit at " << EscapeControls(path)
+                     << " is in use by another process; waiting for it" << std::endl;
+    }
+
     // When the loop must wake for the timer next: at once for an asked tick, at the next
     // period while armed, never while it rests.
     std::optional<Clock::time_point> NextWake() const
@@ -163,6 +173,7 @@ private:
     std::ostream& FErr;
     Clock::time_point FNextTick = Clock::now();
     bool FTickSoon = false;
+    std::set<std::string> FInUseTold;
 };
 
 // Runs sessions until they are done, the time is up, the user interrupts or the form closes.
@@ -216,6 +227,7 @@ int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream&
     TConsolePeers peers(form, options, out, err);
     TSessionReporter reporter(form, options, err, options.Record.empty() ? nullptr : &record);
     form.OnSessionEnd = rtl::TNotifyEvent::Of<&TSessionReporter::SessionEnded>(&reporter);
+    form.OnUnitInUse = rtl::TNotifyEvent::Of<&TConsolePeers::UnitInUse>(&peers);
     if (!hid::HidBound()) {
         err << "tolvane-cli: the HID libraries (HID.dll, SetupApi.dll) cannot be loaded" << std::endl;
         return ExitNoHid;

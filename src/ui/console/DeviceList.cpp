@@ -64,7 +64,7 @@ int ListDevices(std::ostream& out, std::ostream& err)
             << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
             << EscapeControls(device->DeviceInfo().FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
             << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
-            << caps.FeatureReportByteLength << '\n';
+            << caps.FeatureReportByteLength << (controller.InUseElsewhere(device) ? "\tin use" : "") << '\n';
     }
     return 0;
 }
