@@ -145,3 +145,52 @@ show_wine_devices() {
   echo "Wine's driver hosts:"
   ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay'
 }
+
+# claim_turns NAME CMD...: one uhid unit NAME and three runs of CMD (a tolvane-cli with its
+# device-source setting) against it, one at a time: the first holds the unit until its gate
+# opens, the second waits meanwhile, says the unit is in use and takes it when the first ends;
+# the third waits likewise and takes it when the second is killed (SIGKILL). The unit's script
+# fails on any command out of turn, so two runs driving it at once fail the phase.
+claim_turns() {
+  local name=$1; shift
+  local out=$LAB_OUT/$name answer='send OK 1.0.05\r\n
+expect GSER
+send OK P1           B1           S1\r\n'
+  printf 'expect VER\nawait %s\n%s\nexpect VER\nexpect VER\n%s\nawait %s\n' "$LAB_TMP/$name-go" "$answer" "$answer" \
+    "$LAB_TMP/$name-done" >"$LAB_TMP/$name.script"
+  start_unit "$name" --script "$LAB_TMP/$name.script" --trace "$out.trace"
+  # run N: tolvane-cli in the background, its output straight to files; sets run_pid.
+  run() { "$@" --timeout 600 </dev/null >"$out-$run_no.log" 2>"$out-$run_no.err" & run_pid=$!; }
+  # waits until run N says the unit is in use, having sent it nothing.
+  told_in_use() {
+    wait_for_line 180 "$out-$1.err" 'is in use by another process'
+    ! grep -q '>>VER' "$out-$1.log" || lab_fail "run $1 spoke to a unit another run holds"
+  }
+  local run_no run_pid first second third
+
+  run_no=1; run "$@"; first=$run_pid
+  wait_for_line 180 "$out-1.log" '>>VER'
+  run_no=2; run "$@"; second=$run_pid
+  told_in_use 2
+  "$@" --list </dev/null >"$out-list.out" 2>&1
+  grep -q "$(printf '\tin use')" "$out-list.out" || lab_fail "--list does not mark the unit in use: $(cat "$out-list.out")"
+  touch "$LAB_TMP/$name-go"
+  wait "$first" || lab_fail "run 1 exited $?: $(tail -3 "$out-1.err")"
+  wait_for_line 180 "$out-2.log" '>>VER'
+
+  run_no=3; run "$@"; third=$run_pid
+  told_in_use 3
+  kill -KILL "$second"
+  wait "$second" 2>/dev/null || true
+  wait "$third" || lab_fail "run 3 exited $?: $(tail -3 "$out-3.err")"
+  touch "$LAB_TMP/$name-done"
+
+  wait_unit "$name" 60 || lab_fail "the unit saw commands out of turn: $(tail -3 "$LAB_OUT/$name.out")"
+  for run_no in 1 3; do
+    tr -d '\r' <"$out-$run_no.err" | grep -qx 'result: ok' || lab_fail "run $run_no: $(tail -3 "$out-$run_no.err")"
+  done
+  for run_no in 2 3; do
+    [ "$(grep -c 'is in use by another process' "$out-$run_no.err")" = 1 ] || lab_fail "run $run_no said in use other than once"
+  done
+  [ "$(grep -c ' > 00564552' "$out.trace")" = 3 ] || lab_fail "the unit got other than three VER commands"
+}
