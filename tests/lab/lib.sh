@@ -146,7 +146,7 @@ show_wine_devices() {
   ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay'
 }
 
-# claim_turns NAME CMD...: one uhid unit NAME and three runs of CMD (a tolvane-cli with its
+# claim_turns NAME CMD...: one uhid unit NAME (a shell name) and three runs of CMD (a tolvane-cli with its
 # device-source setting) against it, one at a time: the first holds the unit until its gate
 # opens, the second waits meanwhile, says the unit is in use and takes it when the first ends;
 # the third waits likewise and takes it when the second is killed (SIGKILL). The unit's script
