@@ -146,11 +146,12 @@ show_wine_devices() {
   ps -eo pid,etime,args | grep -E '[w]inedevice|[p]lugplay'
 }
 
-# claim_turns NAME CMD...: one uhid unit NAME (a shell name) and three runs of CMD (a tolvane-cli with its
-# device-source setting) against it, one at a time: the first holds the unit until its gate
-# opens, the second waits meanwhile, says the unit is in use and takes it when the first ends;
-# the third waits likewise and takes it when the second is killed (SIGKILL). The unit's script
-# fails on any command out of turn, so two runs driving it at once fail the phase.
+# claim_turns NAME CMD...: one uhid unit NAME (a shell name) and three runs of CMD (a
+# tolvane-cli with its device-source setting) against it, one at a time: the first holds the
+# unit until its gate opens, the second waits meanwhile, says the unit is in use and takes it
+# when the first ends; the third waits likewise and takes it when the second is killed
+# (SIGKILL). The unit's script fails on any command out of turn, so two runs driving it at
+# once fail the phase.
 claim_turns() {
   local name=$1; shift
   local out=$LAB_OUT/$name answer='send OK 1.0.05\r\n
