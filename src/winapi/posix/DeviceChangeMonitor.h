@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Handles.h"
-#include "VirtualUnitSource.h"
+#include "UnitWatch.h"
 
 #include <functional>
 #include <string>
