@@ -1,5 +1,6 @@
 #include "DeviceChangeMonitor.h"
 
+#include "SubstituteCounters.h"
 #include "UnitDirectory.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ bool TDeviceChangeMonitor::WatchDirectory()
     return FWatch >= 0;
 }
 
-bool TDeviceChangeMonitor::ReadEvents()
+bool TDeviceChangeMonitor::ReadEvents(std::uint64_t& events)
 {
     alignas(inotify_event) char buffer[8192];
     bool changed = false;
@@ -65,6 +66,7 @@ bool TDeviceChangeMonitor::ReadEvents()
     while ((got = read(FInotify.Get(), buffer, sizeof buffer)) > 0) {
         for (char* at = buffer; at < buffer + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
+            ++events;
             if (event->len > 0 && IsUnitSocketName(event->name))
                 changed = true;
             // Removed or moved away: its units are gone with it, and the watch is no use.
@@ -96,13 +98,15 @@ void TDeviceChangeMonitor::Run()
         }
         if (fds[1].revents)
             return;
-        bool changed = fds[0].revents && ReadEvents();
+        std::uint64_t events = 0;
+        bool changed = fds[0].revents && ReadEvents(events);
         // Back again: units may lie in it already.
         if (FWatch < 0 && WatchDirectory())
             changed = true;
         changed |= FUnits.Service(&fds[2]);
         if (changed)
             FOnChange();
+        SubstituteCounters().DirectoryEvents += events;
     }
 }
 
