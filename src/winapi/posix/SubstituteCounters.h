@@ -11,6 +11,8 @@ struct TSubstituteCounters {
     // Events of the unit directory read by the device-change monitor, counted once it has acted
     // on them (its broadcast posted, where one was due).
     std::atomic<std::uint64_t> DirectoryEvents{0};
+    // Connection attempts scans made to unit sockets.
+    std::atomic<std::uint64_t> ScanConnects{0};
 };
 
 inline TSubstituteCounters& SubstituteCounters()

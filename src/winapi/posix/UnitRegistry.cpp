@@ -1,5 +1,6 @@
 #include "UnitRegistry.h"
 
+#include "SubstituteCounters.h"
 #include "UnitConnection.h"
 #include "UnitHello.h"
 
@@ -21,12 +22,21 @@ using namespace std::chrono_literals;
 // A real unit greets at once; this bound only keeps a unit that never does from holding the
 // main thread. A scan waits for all its new units together.
 constexpr auto ScanHelloWait = 250ms;
-constexpr auto FirstRetry = 250ms;
-constexpr auto LongestRetry = 5s;
+// A unit that lives but took no connection now (its backlog full, or it hung up before its
+// hello) is expected back soon.
+constexpr auto LongestBusyRetry = 5s;
+// Nobody listened: only a unit that bound its socket and has not listened yet comes to life
+// without a new file, and a new file is tried at once.
+constexpr auto LongestSilentRetry = 60s;
 // A unit taken out closes its connections and then removes its socket, which the directory
 // watch announces; only a unit whose socket stays behind (a killed one) is announced by the
 // end of its connection, once this grace has passed.
 constexpr auto DeathGrace = 100ms;
+
+bool SameTime(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 // A query connection carries nothing but the end of the unit; anything else is dropped.
 bool IsAlive(int fd)
@@ -41,6 +51,14 @@ bool IsAlive(int fd)
     }
 }
 
+// To be tried at this scan rather than left to the watch.
+bool NeedsTry(const TUnitEntry& entry, const TFileId& file)
+{
+    if (!(entry.File == file))
+        return true;
+    return entry.Named && (entry.State == TUnitState::Retrying || entry.State == TUnitState::Refused);
+}
+
 } // namespace
 
 std::optional<TFileId> TFileId::Of(const std::string& path)
@@ -48,13 +66,19 @@ std::optional<TFileId> TFileId::Of(const std::string& path)
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
         return std::nullopt;
-    return TFileId{st.st_dev, st.st_ino, st.st_ctim};
+    return TFileId{st.st_dev, st.st_ino, st.st_ctim, st.st_mtim};
 }
 
 bool TFileId::operator==(const TFileId& other) const
 {
-    return Device == other.Device && Inode == other.Inode && Changed.tv_sec == other.Changed.tv_sec
-        && Changed.tv_nsec == other.Changed.tv_nsec;
+    return Device == other.Device && Inode == other.Inode && SameTime(Changed, other.Changed)
+        && SameTime(Modified, other.Modified);
+}
+
+void TBackoff::Arm(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration longest)
+{
+    NextTry = now + std::min(Step, longest);
+    Step = std::min(Step * 2, longest);
 }
 
 TUnitRegistry& TUnitRegistry::Instance()
@@ -71,39 +95,55 @@ std::vector<TDeviceRecord> TUnitRegistry::Scan(const std::string& directory, con
     std::vector<TDeviceRecord> records;
     std::lock_guard lock(FLock);
     const auto now = Clock::now();
-    std::map<std::string, TUnitEntry> kept;
+    // While the directory is watched, a file no event named since it was last looked at is
+    // still that file: a directory of thousands of dead sockets is not looked through again.
+    const bool watched = FWatched == directory;
     std::vector<std::string> waiting;
+    // The entries and the names are both in byte order of the path: one walk through both.
+    std::string path = directory + "/";
+    const std::size_t prefix = path.size();
+    auto at = FEntries.begin();
     for (const auto& name : names) {
-        const std::string path = directory + "/" + name;
-        const auto file = TFileId::Of(path);
-        if (!file)
+        path.resize(prefix);
+        path += name;
+        while (at != FEntries.end() && at->first < path)
+            at = FEntries.erase(at);
+        const bool met = at != FEntries.end() && at->first == path;
+        std::optional<TFileId> file;
+        if (!(met && watched && !at->second.Named)) {
+            file = TFileId::Of(path);
+            if (!file) {
+                if (met)
+                    at = FEntries.erase(at);
+                continue;
+            }
+        }
+        if (met && (!file || !NeedsTry(at->second, *file))) {
+            at->second.Named = false;
+            Advance(path, at->second, now);
+            ++at;
             continue;
-        TUnitEntry entry;
-        const auto found = FEntries.find(path);
-        const bool same = found != FEntries.end() && found->second.File == *file;
-        if (same) {
-            entry = std::move(found->second);
-            Advance(path, entry, now);
-        } else {
-            entry.File = *file;
         }
-        // Trying a socket nobody listened on costs no unit anything.
-        if (!same || entry.State == TUnitState::Dead) {
-            Connect(path, entry, now);
-            Advance(path, entry, now);
-            if (entry.State == TUnitState::Greeting)
-                waiting.push_back(path);
-        }
-        kept.emplace(path, std::move(entry));
+        if (!met)
+            at = FEntries.emplace_hint(at, path, TUnitEntry{});
+        TUnitEntry& entry = at->second;
+        entry = TUnitEntry{};
+        entry.File = *file;
+        ++SubstituteCounters().ScanConnects;
+        Connect(path, entry, now);
+        Advance(path, entry, now);
+        if (entry.State == TUnitState::Greeting)
+            waiting.push_back(path);
+        ++at;
     }
-    FEntries = std::move(kept);
+    FEntries.erase(at, FEntries.end());
     WaitForHellos(waiting, Clock::now() + ScanHelloWait);
-    for (auto& [path, entry] : FEntries) {
+    for (auto& [entryPath, entry] : FEntries) {
         entry.AnnounceAt.reset();
         if (entry.State == TUnitState::Known)
-            records.push_back({path, entry.Identity});
+            records.push_back({entryPath, entry.Identity});
         else if (entry.State == TUnitState::Greeting)
-            DiagnoseOnce("unit " + path + " has not greeted; it is taken once it does");
+            DiagnoseOnce("unit " + entryPath + " has not greeted; it is taken once it does");
     }
     Wake();
     return records;
@@ -119,7 +159,7 @@ TUnitRegistry::TCheck TUnitRegistry::Check(const std::string& path, TDeviceIdent
     if (found == FEntries.end() || !(found->second.File == *file))
         return TCheck::Unknown;
     const TUnitEntry& entry = found->second;
-    if (entry.State == TUnitState::Refused)
+    if (entry.State == TUnitState::Refused && !entry.Named)
         return TCheck::Dead;
     // A unit that died is left to the monitor and the next scan, which announce the end;
     // the open tries the socket as it is.
@@ -129,50 +169,81 @@ TUnitRegistry::TCheck TUnitRegistry::Check(const std::string& path, TDeviceIdent
     return TCheck::Known;
 }
 
-void TUnitRegistry::Retry(TUnitEntry& entry, Clock::time_point now)
+void TUnitRegistry::Named(const std::string& path)
+{
+    std::lock_guard lock(FLock);
+    if (const auto found = FEntries.find(path); found != FEntries.end())
+        found->second.Named = true;
+}
+
+void TUnitRegistry::NamedAll()
+{
+    std::lock_guard lock(FLock);
+    NameAll();
+}
+
+void TUnitRegistry::Watching(const std::string& directory)
+{
+    std::lock_guard lock(FLock);
+    // What changed before the watch began was seen by no event.
+    NameAll();
+    FWatched = directory;
+}
+
+void TUnitRegistry::Unwatched(const std::string& directory)
+{
+    std::lock_guard lock(FLock);
+    if (FWatched == directory)
+        FWatched.clear();
+}
+
+void TUnitRegistry::NameAll()
+{
+    for (auto& [path, entry] : FEntries)
+        entry.Named = true;
+}
+
+void TUnitRegistry::Retry(TUnitEntry& entry, Clock::time_point now, Clock::duration longest)
 {
     entry.Socket.reset();
     entry.State = TUnitState::Retrying;
-    entry.NextTry = now + entry.Backoff;
-    entry.Backoff = std::min<Clock::duration>(entry.Backoff * 2, LongestRetry);
+    entry.Backoff.Arm(now, longest);
 }
 
 void TUnitRegistry::Connect(const std::string& path, TUnitEntry& entry, Clock::time_point now)
 {
+    entry.Named = false;
     int err = 0;
-    TFd fd = ConnectNow(path, err);
-    if (fd.IsOpen()) {
-        entry.Socket = std::make_shared<TFd>(std::move(fd));
+    TFd socket = ConnectNow(path, err);
+    Connected(entry, std::move(socket), err, now);
+}
+
+void TUnitRegistry::Connected(TUnitEntry& entry, TFd socket, int err, Clock::time_point now)
+{
+    if (socket.IsOpen()) {
+        entry.Socket = std::make_shared<TFd>(std::move(socket));
         entry.State = TUnitState::Greeting;
-    } else if (err == EAGAIN) {
-        Retry(entry, now);
     } else {
-        entry.Socket.reset();
-        entry.State = TUnitState::Dead;
+        Retry(entry, now, err == EAGAIN ? LongestBusyRetry : LongestSilentRetry);
     }
 }
 
-// Moves the entry on by what its connection holds now, without waiting. True when it
-// became a unit; one that stopped being one is announced after the grace.
+// Moves the entry on by what its connection holds now, without waiting. True when it became a
+// unit; one that stopped being one is announced after the grace.
 bool TUnitRegistry::Advance(const std::string& path, TUnitEntry& entry, Clock::time_point now)
 {
-    if (entry.State == TUnitState::Retrying) {
-        if (now < entry.NextTry)
-            return false;
-        Connect(path, entry, now);
-    }
     if (entry.State == TUnitState::Greeting) {
         switch (ReceiveHello(entry.Socket->Get(), path, entry.Identity)) {
         case THello::Waiting: return false;
         case THello::Greeted:
             if (!SendOpen(entry.Socket->Get(), 0)) {
-                Retry(entry, now);
+                Retry(entry, now, LongestBusyRetry);
                 return false;
             }
             entry.State = TUnitState::Known;
-            entry.Backoff = FirstRetry;
+            entry.Backoff = {};
             return true;
-        case THello::Closed: Retry(entry, now); return false;
+        case THello::Closed: Retry(entry, now, LongestBusyRetry); return false;
         case THello::Malformed:
             entry.Socket.reset();
             entry.State = TUnitState::Refused;
@@ -180,8 +251,7 @@ bool TUnitRegistry::Advance(const std::string& path, TUnitEntry& entry, Clock::t
         }
     }
     if (entry.State == TUnitState::Known && !IsAlive(entry.Socket->Get())) {
-        entry.Socket.reset();
-        entry.State = TUnitState::Dead;
+        Retry(entry, now, LongestSilentRetry);
         entry.AnnounceAt = now + DeathGrace;
     }
     return false;
