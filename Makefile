@@ -67,7 +67,7 @@ clean:
 bench:
 	@scripts/install-deps.sh bench
 	@cmake --preset release >/dev/null
-	@cmake --build --preset release --target tolvane-cli quillmark-sim bench-raw-client bench-window
+	@cmake --build --preset release --target tolvane-cli quillmark-sim bench-raw-client bench-window bench-rescan
 	@python3 bench/bench.py build/release
 
 # Whether the C++ sources follow .clang-format; shows the difference where they do not.

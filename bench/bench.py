@@ -5,7 +5,7 @@ Prints one Markdown table. Exchange times come from quillmark-sim's --trace: an 
 ('<') to the next output report ('>'), so the raw client and both front ends are timed by the
 same clock at the same place. The benchmark reports figures; it never fails on a timing.
 
-    bench/bench.py BUILD_DIR [--idle SECONDS] [--repeat N]
+    bench/bench.py BUILD_DIR [--idle SECONDS] [--repeat N] [--only rescan]
 """
 
 import argparse
@@ -13,6 +13,7 @@ import os
 import platform
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -29,7 +30,8 @@ class Programs:
         self.sim = os.path.join(build, "src/sim/quillmark-sim")
         self.raw = os.path.join(build, "bench/bench-raw-client")
         self.window = os.path.join(build, "bench/bench-window")
-        for path in (self.cli, self.sim, self.raw, self.window):
+        self.rescan = os.path.join(build, "bench/bench-rescan")
+        for path in (self.cli, self.sim, self.raw, self.window, self.rescan):
             if not os.access(path, os.X_OK):
                 sys.exit(f"bench: {path} is missing; build the release preset first")
 
@@ -184,6 +186,49 @@ def info_file(directory, size):
     return path
 
 
+def dead_sockets(directory, count):
+    """Socket files nobody listens on, as killed units leave them."""
+    for index in range(count):
+        dead = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        dead.bind(os.path.join(directory, f"dead-{index:05d}.sock"))
+        dead.close()
+
+
+class Churn:
+    """A socket file created and deleted `rate` times a second in the unit directory."""
+
+    def __init__(self, directory, rate=80):
+        self.path = os.path.join(directory, "churn.sock")
+        self.half = 0.5 / rate
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        due = time.monotonic()
+        while not self.stopped.is_set():
+            flicker = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            flicker.bind(self.path)
+            flicker.close()
+            due += self.half
+            self.stopped.wait(max(0.0, due - time.monotonic()))
+            os.unlink(self.path)
+            due += self.half
+            self.stopped.wait(max(0.0, due - time.monotonic()))
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+
+
+VER_OUT = "00" + b"VER".hex()
+
+
+def first_ver(trace):
+    """The stamp (CLOCK_REALTIME) of the first VER the unit received, or None."""
+    return next((s for s, d, h in read_trace(trace) if d == ">" and h.startswith(VER_OUT)), None)
+
+
 def proc_sample(pid):
     """(CPU seconds, context switches of every thread) of a running process."""
     with open(f"/proc/{pid}/stat") as stat:
@@ -293,6 +338,51 @@ class Bench:
         sim.stop()
         return statistics.median(walls), statistics.median(cpus)
 
+    # Unit placed while the tool waits among dead sockets and a flickering one: to its first VER.
+    # The raw client, started at the placement, gives the floor.
+    def placement_under_churn(self, dead):
+        units = self.fresh_units()
+        dead_sockets(units, dead)
+        churn = Churn(units)
+        # The trace's stamps are CLOCK_REALTIME; the placement is seen on the monotonic clock.
+        offset = time.time() - time.monotonic()
+        tool_times, raw_times = [], []
+        try:
+            for _ in range(self.args.repeat):
+                args = [self.p.cli, "--sessions", "1", "--timeout", "40"]
+                tool = subprocess.Popen(args, env=self.env(units), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                out = Lines(tool.stdout)
+                out.wait_for(lambda line: line.endswith("device change."))
+                time.sleep(1.0)
+                trace = self.trace_path()
+                sim = Sim(self.p, units, trace)
+                deadline = time.monotonic() + 30
+                while tool.poll() is None and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                if tool.poll() is None:
+                    tool.kill()
+                tool.wait()
+                sim.stop()
+                ver = first_ver(trace)
+                tool_times.append(None if ver is None else ver - (sim.placed + offset))
+
+                trace = self.trace_path()
+                sim = Sim(self.p, units, trace)
+                subprocess.run([self.p.raw, sim.socket, "ver", "1"], check=True)
+                sim.stop()
+                raw_times.append(first_ver(trace) - (sim.placed + offset))
+        finally:
+            churn.stop()
+        return raw_times, tool_times
+
+    def rescan_cpu(self, dead):
+        units = self.fresh_units()
+        dead_sockets(units, dead)
+        result = subprocess.run([self.p.rescan, str(max(self.args.repeat, 11))], env=self.env(units),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True, text=True)
+        figures = dict(line.split() for line in result.stdout.splitlines())
+        return float(figures["floor-us"]) / 1e6, float(figures["rescan-us"]) / 1e6
+
     def idle_states(self, front):
         results = {}
         units = self.fresh_units()
@@ -340,87 +430,111 @@ def machine():
     return f"{platform.node()}: {model}, {os.cpu_count()} cores, Linux {platform.release()}"
 
 
+def session_rows(bench, args, rows):
+    """The rows of sessions, rescans by --list, idle states and memory; gives the exchanges timed
+    and the front ends whose sessions did not end as expected."""
+    raw_ex = bench.raw_ver(2000)
+    raw_ups = {size: [bench.raw_upload(size) for _ in range(args.repeat if size < 2**20 else 1)]
+               for size in (64 * 1024, 2**20)}
+    raw_p50 = statistics.median(raw_ex)
+    raw_p99 = percentile(raw_ex, 0.99)
+
+    fronts = {}
+    for front in ("cli", "window"):
+        small = [bench.session(front, 64 * 1024) for _ in range(args.repeat)]
+        large = bench.session(front, 2**20)
+        every = [x for run in small + [large] for x in run["exchanges"]]
+        fronts[front] = {"small": small, "large": large, "exchanges": every,
+                         "ok": all(run["ok"] for run in small + [large])}
+
+    def exchange_cell(times):
+        p50, p99 = statistics.median(times), percentile(times, 0.99)
+        return f"{us(p50)} / {us(p99)} ({p50 / raw_p50:.1f}x / {(p99 - raw_p99) * 1e3:+.3f} ms)"
+
+    rows.append(("one exchange, p50 / p99 (ratio to raw p50 / excess over raw p99)",
+                 f"{us(raw_p50)} / {us(raw_p99)}",
+                 exchange_cell(fronts["cli"]["exchanges"]), exchange_cell(fronts["window"]["exchanges"])))
+
+    def upload_cell(runs):
+        times = [run["upload"] for run in runs if run["upload"] is not None]
+        return ms(statistics.median(times)) if times else "failed"
+
+    rows.append(("64 KiB upload (66 packets), median", upload_cell([{"upload": u} for _, u in raw_ups[64 * 1024]]),
+                 upload_cell(fronts["cli"]["small"]), upload_cell(fronts["window"]["small"])))
+    rows.append(("1 MiB upload (1033 packets)", upload_cell([{"upload": u} for _, u in raw_ups[2**20]]),
+                 upload_cell([fronts["cli"]["large"]]), upload_cell([fronts["window"]["large"]])))
+
+    def cpu_cell(front):
+        # The 1 MiB session less a 64 KiB one: the CPU of its extra exchanges alone.
+        large = fronts[front]["large"]
+        extra = len(large["exchanges"]) - statistics.median(len(run["exchanges"]) for run in fronts[front]["small"])
+        if extra <= 0:
+            return "-"
+        spent = []
+        for part in (0, 1):
+            small = statistics.median(run["cpu"][part] for run in fronts[front]["small"])
+            spent.append((large["cpu"][part] - small) / extra)
+        return f"{us(sum(spent))} ({us(spent[0])} user, {us(spent[1])} system)"
+
+    rows.append(("CPU per exchange (1 MiB session less a 64 KiB one)", "-", cpu_cell("cli"), cpu_cell("window")))
+
+    latencies = [bench.session_latency() for _ in range(args.repeat)]
+    ended = [a for a, _ in latencies if a is not None]
+    exited = [b for _, b in latencies if b is not None]
+    rows.append(('session: unit placed -> "Serial write end.", median', "-",
+                 ms(statistics.median(ended)) if ended else "failed", "-"))
+    rows.append(("session: unit placed -> exit, median", "-",
+                 ms(statistics.median(exited)) if exited else "failed", "-"))
+
+    for count in (1, 16, 64):
+        wall, cpu = bench.rescan(count)
+        rows.append((f"rescan: `tolvane-cli --list` with {count} unit(s), wall / CPU, median", "-",
+                     f"{ms(wall)} / {ms(cpu)}", "-"))
+
+    idles = {front: bench.idle_states(front) for front in ("cli", "window")}
+    for state in (0, 99):
+        cells = [f"{idles[f][state][0]:.2f}% CPU, {idles[f][state][1]:.1f} wake-ups/s" for f in ("cli", "window")]
+        rows.append((f"idle in state {state} over {args.idle:g} s", "-", *cells))
+
+    def rss_cell(front):
+        small = max(run["rss"] for run in fronts[front]["small"])
+        return f"{small / 1024:.1f} MiB (64 KiB), {fronts[front]['large']['rss'] / 1024:.1f} MiB (1 MiB)"
+
+    rows.append(("peak RSS of a session", "-", rss_cell("cli"), rss_cell("window")))
+    failed = [f for f in fronts if not fronts[f]["ok"]]
+    return raw_ex, fronts, failed
+
+
+def rescan_rows(bench, rows, dead=10000):
+    raw_times, tool_times = bench.placement_under_churn(dead)
+    reached = [t for t in tool_times if t is not None]
+    tool_cell = ms(statistics.median(reached)) if reached else "failed"
+    if len(reached) < len(tool_times):
+        tool_cell += f" ({len(tool_times) - len(reached)} of {len(tool_times)} runs: no VER within 30 s)"
+    rows.append((f"unit placed -> its VER, among {dead:,} dead sockets and one created and deleted 80 times a "
+                 "second, median", ms(statistics.median(raw_times)), tool_cell, "-"))
+    floor, rescan = bench.rescan_cpu(dead)
+    rows.append((f"CPU of one rescan over {dead:,} dead sockets (raw: listing and stat of the directory), median",
+                 ms(floor), ms(rescan), "-"))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build")
     parser.add_argument("--idle", type=float, default=10.0, help="seconds of each idle measurement")
     parser.add_argument("--repeat", type=int, default=5, help="runs of each short measurement")
+    parser.add_argument("--only", choices=["rescan"], help="only the rows of rescans among dead sockets")
     args = parser.parse_args()
     programs = Programs(args.build)
     scratch = tempfile.mkdtemp(prefix="tolvane-bench-")
     load_before = os.getloadavg()
     bench = Bench(programs, scratch, args)
     rows = []
+    raw_ex, fronts, failed = [], {"cli": {"exchanges": []}, "window": {"exchanges": []}}, []
     try:
-        raw_ex = bench.raw_ver(2000)
-        raw_ups = {size: [bench.raw_upload(size) for _ in range(args.repeat if size < 2**20 else 1)]
-                   for size in (64 * 1024, 2**20)}
-        raw_p50 = statistics.median(raw_ex)
-        raw_p99 = percentile(raw_ex, 0.99)
-
-        fronts = {}
-        for front in ("cli", "window"):
-            small = [bench.session(front, 64 * 1024) for _ in range(args.repeat)]
-            large = bench.session(front, 2**20)
-            every = [x for run in small + [large] for x in run["exchanges"]]
-            fronts[front] = {"small": small, "large": large, "exchanges": every,
-                             "ok": all(run["ok"] for run in small + [large])}
-
-        def exchange_cell(times):
-            p50, p99 = statistics.median(times), percentile(times, 0.99)
-            return f"{us(p50)} / {us(p99)} ({p50 / raw_p50:.1f}x / {(p99 - raw_p99) * 1e3:+.3f} ms)"
-
-        rows.append(("one exchange, p50 / p99 (ratio to raw p50 / excess over raw p99)",
-                     f"{us(raw_p50)} / {us(raw_p99)}",
-                     exchange_cell(fronts["cli"]["exchanges"]), exchange_cell(fronts["window"]["exchanges"])))
-
-        def upload_cell(runs):
-            times = [run["upload"] for run in runs if run["upload"] is not None]
-            return ms(statistics.median(times)) if times else "failed"
-
-        rows.append(("64 KiB upload (66 packets), median", upload_cell([{"upload": u} for _, u in raw_ups[64 * 1024]]),
-                     upload_cell(fronts["cli"]["small"]), upload_cell(fronts["window"]["small"])))
-        rows.append(("1 MiB upload (1033 packets)", upload_cell([{"upload": u} for _, u in raw_ups[2**20]]),
-                     upload_cell([fronts["cli"]["large"]]), upload_cell([fronts["window"]["large"]])))
-
-        def cpu_cell(front):
-            # The 1 MiB session less a 64 KiB one: the CPU of its extra exchanges alone.
-            large = fronts[front]["large"]
-            extra = len(large["exchanges"]) - statistics.median(len(run["exchanges"]) for run in fronts[front]["small"])
-            if extra <= 0:
-                return "-"
-            spent = []
-            for part in (0, 1):
-                small = statistics.median(run["cpu"][part] for run in fronts[front]["small"])
-                spent.append((large["cpu"][part] - small) / extra)
-            return f"{us(sum(spent))} ({us(spent[0])} user, {us(spent[1])} system)"
-
-        rows.append(("CPU per exchange (1 MiB session less a 64 KiB one)", "-", cpu_cell("cli"), cpu_cell("window")))
-
-        latencies = [bench.session_latency() for _ in range(args.repeat)]
-        ended = [a for a, _ in latencies if a is not None]
-        exited = [b for _, b in latencies if b is not None]
-        rows.append(('session: unit placed -> "Serial write end.", median', "-",
-                     ms(statistics.median(ended)) if ended else "failed", "-"))
-        rows.append(("session: unit placed -> exit, median", "-",
-                     ms(statistics.median(exited)) if exited else "failed", "-"))
-
-        for count in (1, 16, 64):
-            wall, cpu = bench.rescan(count)
-            rows.append((f"rescan: `tolvane-cli --list` with {count} unit(s), wall / CPU, median", "-",
-                         f"{ms(wall)} / {ms(cpu)}", "-"))
-
-        idles = {front: bench.idle_states(front) for front in ("cli", "window")}
-        for state in (0, 99):
-            cells = [f"{idles[f][state][0]:.2f}% CPU, {idles[f][state][1]:.1f} wake-ups/s" for f in ("cli", "window")]
-            rows.append((f"idle in state {state} over {args.idle:g} s", "-", *cells))
-
-        def rss_cell(front):
-            small = max(run["rss"] for run in fronts[front]["small"])
-            return f"{small / 1024:.1f} MiB (64 KiB), {fronts[front]['large']['rss'] / 1024:.1f} MiB (1 MiB)"
-
-        rows.append(("peak RSS of a session", "-", rss_cell("cli"), rss_cell("window")))
-        failed = [f for f in fronts if not fronts[f]["ok"]]
+        if args.only != "rescan":
+            raw_ex, fronts, failed = session_rows(bench, args, rows)
+        rescan_rows(bench, rows)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -31,12 +31,13 @@ struct TConnection {
 
 TFakeUnit::TFakeUnit(const std::string& directory, const std::string& name, TMode mode,
                      std::vector<std::string> messages)
-    : FPath(directory + "/" + name + ".sock"), FMessages(std::move(messages)), FGreet(mode == Greets)
+    : FPath(directory + "/" + name + ".sock"), FMessages(std::move(messages)),
+      FGreet(mode == Greets || mode == Unlistened)
 {
     const sockaddr_un address = AddressOf(FPath);
     FListen = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (FListen < 0 || bind(FListen, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-        || listen(FListen, mode == BacklogFull ? 0 : 16) != 0)
+        || (mode != Unlistened && listen(FListen, mode == BacklogFull ? 0 : 16) != 0))
         throw std::runtime_error("cannot place fake unit " + FPath);
     if (mode == BacklogFull) {
         FFiller = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
@@ -51,6 +52,14 @@ TFakeUnit::TFakeUnit(const std::string& directory, const std::string& name, TMod
         FStop = eventfd(0, EFD_CLOEXEC);
         FThread = std::thread([this] { Serve(); });
     }
+}
+
+void TFakeUnit::Listen()
+{
+    if (listen(FListen, 16) != 0)
+        throw std::runtime_error("cannot listen on " + FPath);
+    FStop = eventfd(0, EFD_CLOEXEC);
+    FThread = std::thread([this] { Serve(); });
 }
 
 TFakeUnit::~TFakeUnit()

@@ -19,6 +19,7 @@ public:
         Stale,        // the socket file of a unit that died: nobody listens
         Silent,       // accepts, greets only when Greet() is called
         Greets,       // accepts and greets at once
+        Unlistened,   // bound, but refuses connections until Listen(); then greets
     };
 
     // Places NAME.sock in the directory. After a connection's open request a greeting unit
@@ -31,6 +32,8 @@ public:
 
     // A silent unit greets every connection it has accepted and every later one.
     void Greet() { FGreet = true; }
+    // An unlistened unit starts to listen, its socket file untouched.
+    void Listen();
     // Closes every connection and stops listening; the socket file stays, as after a kill.
     void Die();
     int Accepted() const { return FAccepted; }

@@ -5,14 +5,20 @@
 #include "Win32TestSupport.h"
 
 #include "rtl/MainThreadQueue.h"
+#include "winapi/posix/SubstituteCounters.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace testsupport;
 
@@ -27,11 +33,38 @@ struct TDelivery {
 };
 
 std::vector<TDelivery> gDeliveries;
+// Runs inside the next delivery, as a rescan would.
+std::function<void()> gDuringDelivery;
 
 LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     gDeliveries.push_back({window, message, wParam, lParam, std::this_thread::get_id()});
+    if (auto during = std::exchange(gDuringDelivery, nullptr))
+        during();
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Creates and removes the file `times` times; gives the directory events that makes.
+std::uint64_t Flicker(const std::string& path, int times)
+{
+    for (int i = 0; i < times; ++i) {
+        close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+        unlink(path.c_str());
+    }
+    return 2u * static_cast<std::uint64_t>(times);
+}
+
+// Waits, leaving the main-thread queue alone, until the monitor has acted on that many
+// directory events in all.
+bool MonitorHasActedOn(std::uint64_t events)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (winapi::posix::SubstituteCounters().DirectoryEvents < events) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
 }
 
 std::size_t DeviceChangesFor(HWND window)
@@ -48,6 +81,7 @@ protected:
     void SetUp() override
     {
         gDeliveries.clear();
+        gDuringDelivery = nullptr;
         WNDCLASSA windowClass{};
         windowClass.lpfnWndProc = RecordingProcedure;
         windowClass.lpszClassName = "TolvaneTestNotify";
@@ -103,6 +137,39 @@ TEST_F(Broadcast, QuillmarkSimPlacementAndSignalRemovalAreBroadcast)
     const std::size_t before = DeviceChangesFor(FWindow);
     EXPECT_EQ(sim->Stop(), 0);
     EXPECT_TRUE(PumpMainThreadUntil([&] { return DeviceChangesFor(FWindow) > before; }, 2s));
+}
+
+TEST_F(Broadcast, HiddenNamesGiveNoBroadcastAndABurstWaitsAsOne)
+{
+    auto& events = winapi::posix::SubstituteCounters().DirectoryEvents;
+    auto& queue = rtl::TMainThreadQueue::Instance();
+    // Lock files and a placement's bind name.
+    std::uint64_t before = events;
+    ASSERT_TRUE(MonitorHasActedOn(before + Flicker(FUnits.Path() + "/.unit.lock", 50)));
+    queue.ProcessPending();
+    EXPECT_EQ(DeviceChangesFor(FWindow), 0u);
+
+    // A hundred changes while the main thread is busy: the rescan that one broadcast starts
+    // sees them all.
+    before = events;
+    ASSERT_TRUE(MonitorHasActedOn(before + Flicker(FUnits.SocketPath("flicker"), 50)));
+    queue.ProcessPending();
+    EXPECT_EQ(DeviceChangesFor(FWindow), 1u);
+}
+
+TEST_F(Broadcast, AChangeWhileABroadcastIsDeliveredGetsOneOfItsOwn)
+{
+    auto& events = winapi::posix::SubstituteCounters().DirectoryEvents;
+    const std::uint64_t before = events;
+    ASSERT_TRUE(MonitorHasActedOn(before + Flicker(FUnits.SocketPath("first"), 1)));
+    // The rescan has looked already when this burst comes.
+    gDuringDelivery = [&] {
+        const std::uint64_t now = events;
+        EXPECT_TRUE(MonitorHasActedOn(now + Flicker(FUnits.SocketPath("second"), 20)));
+    };
+    rtl::TMainThreadQueue::Instance().ProcessPending();
+    rtl::TMainThreadQueue::Instance().ProcessPending();
+    EXPECT_EQ(DeviceChangesFor(FWindow), 2u);
 }
 
 TEST_F(Broadcast, MessageOnlyWindowsGetNoBroadcastAndDestroyedWindowsNoPostedMessage)

@@ -1,4 +1,4 @@
-#include "winapi/posix/VirtualUnitSource.h"
+#include "winapi/posix/UnitHello.h"
 
 #include <gtest/gtest.h>
 

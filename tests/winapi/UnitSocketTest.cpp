@@ -7,10 +7,14 @@
 #include "Win32TestSupport.h"
 
 #include "rtl/MainThreadQueue.h"
+#include "winapi/posix/SubstituteCounters.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -93,6 +97,57 @@ TEST_F(UnitSockets, BrokenSocketsHoldNoScanAndHideNoRealUnit)
     // Nor does opening one hold the caller: each fails.
     for (const auto& [name, mode] : kinds)
         EXPECT_EQ(OpenUnit(FUnits.SocketPath(name), GENERIC_WRITE), INVALID_HANDLE_VALUE) << name;
+}
+
+TEST_F(UnitSockets, AScanConnectsToADeadSocketOnlyWhenItsFileIsNewChangedOrNamed)
+{
+    auto& connects = winapi::posix::SubstituteCounters().ScanConnects;
+    auto& events = winapi::posix::SubstituteCounters().DirectoryEvents;
+    for (const bool watched : {false, true}) {
+        SCOPED_TRACE(watched ? "watched" : "not watched");
+        if (watched)
+            Watch();
+        std::uint64_t before = events;
+        std::vector<std::unique_ptr<TFakeUnit>> dead;
+        for (int i = 0; i < 20; ++i)
+            dead.push_back(std::make_unique<TFakeUnit>(FUnits.Path(), "dead-" + std::to_string(i), TFakeUnit::Stale));
+        // Their creation, named by events read after a scan, would have them tried once more.
+        if (watched) {
+            ASSERT_TRUE(PumpMainThreadUntil([&] { return events >= before + 20; }));
+        }
+        const std::uint64_t first = connects;
+        EXPECT_EQ(Scan(), std::vector<std::string>{});
+        EXPECT_EQ(connects - first, 20u);
+        for (int scan = 0; scan < 3; ++scan)
+            Scan();
+        EXPECT_EQ(connects - first, 20u);
+
+        if (watched) {
+            // Placed again under its name, it may look like the old file; the event names it.
+            before = events;
+            dead[3].reset();
+            dead[3] = std::make_unique<TFakeUnit>(FUnits.Path(), "dead-3", TFakeUnit::Stale);
+            ASSERT_TRUE(PumpMainThreadUntil([&] { return events >= before + 2; }));
+        } else {
+            const timespec times[2] = {{1, 0}, {1, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, dead[3]->Path().c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
+        Scan();
+        EXPECT_EQ(connects - first, 21u);
+    }
+}
+
+TEST_F(UnitSockets, ASocketThatListensOnlyAfterItWasTriedIsTriedAgainAndAnnounced)
+{
+    Watch();
+    TFakeUnit late(FUnits.Path(), "late", TFakeUnit::Unlistened);
+    ASSERT_TRUE(PumpMainThreadUntil([] { return gDeviceChanges > 0; }));
+    EXPECT_EQ(Scan(), std::vector<std::string>{});
+
+    const std::size_t before = gDeviceChanges;
+    late.Listen();
+    ASSERT_TRUE(PumpMainThreadUntil([&] { return gDeviceChanges > before; }));
+    EXPECT_EQ(Scan(), std::vector<std::string>{late.Path()});
 }
 
 TEST_F(UnitSockets, AUnitThatGreetsLateIsAnnouncedOnceItDoes)

@@ -1,6 +1,8 @@
 #include "DeviceChangeMonitor.h"
 
+#include "SubstituteCounters.h"
 #include "UnitDirectory.h"
+#include "UnitRegistry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,6 +45,7 @@ TDeviceChangeMonitor::~TDeviceChangeMonitor()
         }
         FThread.join();
     }
+    TUnitRegistry::Instance().Unwatched(FDirectory);
 }
 
 bool TDeviceChangeMonitor::WatchDirectory()
@@ -54,10 +57,13 @@ bool TDeviceChangeMonitor::WatchDirectory()
         return false;
     }
     FWatch = inotify_add_watch(FInotify.Get(), FDirectory.c_str(), DirectoryEvents);
-    return FWatch >= 0;
+    if (FWatch < 0)
+        return false;
+    TUnitRegistry::Instance().Watching(FDirectory);
+    return true;
 }
 
-bool TDeviceChangeMonitor::ReadEvents()
+bool TDeviceChangeMonitor::ReadEvents(std::uint64_t& events)
 {
     alignas(inotify_event) char buffer[8192];
     bool changed = false;
@@ -65,12 +71,21 @@ bool TDeviceChangeMonitor::ReadEvents()
     while ((got = read(FInotify.Get(), buffer, sizeof buffer)) > 0) {
         for (char* at = buffer; at < buffer + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
-            if (event->len > 0 && IsUnitSocketName(event->name))
+            ++events;
+            if (event->len > 0 && IsUnitSocketName(event->name)) {
+                // The name may now stand for a new socket that looks like the old one.
+                TUnitRegistry::Instance().Named(FDirectory + "/" + event->name);
                 changed = true;
+            }
+            if (event->mask & IN_Q_OVERFLOW) {
+                TUnitRegistry::Instance().NamedAll();
+                changed = true;
+            }
             // Removed or moved away: its units are gone with it, and the watch is no use.
             if (FWatch >= 0 && event->wd == FWatch && (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
                 inotify_rm_watch(FInotify.Get(), FWatch);
                 FWatch = -1;
+                TUnitRegistry::Instance().Unwatched(FDirectory);
                 changed = true;
                 std::fprintf(stderr, "tolvane: unit directory %s is gone; waiting for it to come back\n",
                              FDirectory.c_str());
@@ -96,13 +111,15 @@ void TDeviceChangeMonitor::Run()
         }
         if (fds[1].revents)
             return;
-        bool changed = fds[0].revents && ReadEvents();
-        // Back again: units may lie in it already.
+        std::uint64_t events = 0;
+        bool changed = fds[0].revents && ReadEvents(events);
+        // Back again: units may lie in it already, under the names of old ones.
         if (FWatch < 0 && WatchDirectory())
             changed = true;
         changed |= FUnits.Service(&fds[2]);
         if (changed)
             FOnChange();
+        SubstituteCounters().DirectoryEvents += events;
     }
 }
 

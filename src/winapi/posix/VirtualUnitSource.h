@@ -1,15 +1,11 @@
 #pragma once
 
 #include "DeviceFile.h"
+#include "UnitHello.h"
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
-
-struct pollfd;
 
 namespace winapi::posix {
 
@@ -17,10 +13,10 @@ namespace winapi::posix {
 // Every open is a new connection: the unit greets it with its hello, the client says how it
 // opens, and from then on each message is one report.
 //
-// The source keeps one connection to every unit it has met, opened for query only: a rescan
-// takes a known unit's identity from it without connecting again, and its hang-up tells that
-// the unit died even when its socket file stays behind. A unit that has not greeted yet stays
-// on trial and is announced once it does.
+// The source keeps one connection to every unit it has met, opened for query only (see
+// TUnitRegistry): a rescan takes a known unit's identity from it without connecting again, and
+// its hang-up tells that the unit died even when its socket file stays behind. A unit that has
+// not greeted yet stays on trial and is announced once it does.
 class TVirtualUnitSource {
 public:
     // Resolves and prepares the unit directory; an unusable one is reported once and gives
@@ -40,25 +36,6 @@ private:
     bool FUsable = false;
 };
 
-// What a device-change monitor polls on behalf of the virtual units: a descriptor that wakes
-// it when a scan changed the set, and the connections to the units met so far.
-class TUnitWatch {
-public:
-    // Appends the descriptors to poll; gives the longest wait in milliseconds until a unit
-    // is due to be tried again (-1: none).
-    int Collect(std::vector<pollfd>& fds);
-    // Acts on what poll reported for the descriptors Collect appended, fds pointing at the
-    // first, and on retries that are due. True when a unit greeted or one that had is gone.
-    bool Service(const pollfd* fds);
-
-private:
-    std::vector<std::pair<std::string, std::shared_ptr<TFd>>> FPolled;
-};
-
 std::shared_ptr<TDeviceFile> OpenVirtualUnit(const std::string& path, DWORD access, bool overlapped, DWORD& error);
-
-// The unit's hello: key=value lines, product last and running to the end. Unknown keys are
-// skipped. Gives nothing, with the reason in why, when a key is missing or out of range.
-std::optional<TDeviceIdentity> ParseUnitHello(std::string_view hello, std::string& why);
 
 } // namespace winapi::posix

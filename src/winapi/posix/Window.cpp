@@ -29,6 +29,9 @@ struct TWindow {
     WNDPROC Procedure;
     LONG_PTR UserData = 0;
     bool TopLevel;
+    // A device-change broadcast is posted to it and not yet delivered: later changes ride on
+    // it, since the rescan it starts sees them too.
+    bool BroadcastPending = false;
 };
 
 using TimerClock = std::chrono::steady_clock;
@@ -81,20 +84,38 @@ bool Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return true;
 }
 
+void DeliverBroadcast(HWND window)
+{
+    WNDPROC procedure = nullptr;
+    {
+        auto& windowing = Windowing();
+        std::lock_guard lock(windowing.Lock);
+        const auto found = windowing.Windows.find(window);
+        if (found == windowing.Windows.end())
+            return;
+        // From here on a change may come after the rescan looked: it needs a broadcast of its own.
+        found->second.BroadcastPending = false;
+        procedure = found->second.Procedure;
+    }
+    procedure(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+}
+
+// One broadcast pending per window, however many changes come while it waits in the queue:
+// each rescan costs the main thread, and a burst of changes must not queue one rescan each.
 void BroadcastDeviceChange()
 {
-    rtl::TMainThreadQueue::Instance().Post([] {
-        std::vector<HWND> targets;
-        {
-            auto& windowing = Windowing();
-            std::lock_guard lock(windowing.Lock);
-            for (const auto& [window, state] : windowing.Windows)
-                if (state.TopLevel)
-                    targets.push_back(window);
-        }
-        for (HWND window : targets)
-            Deliver(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    });
+    std::vector<HWND> targets;
+    {
+        auto& windowing = Windowing();
+        std::lock_guard lock(windowing.Lock);
+        for (auto& [window, state] : windowing.Windows)
+            if (state.TopLevel && !state.BroadcastPending) {
+                state.BroadcastPending = true;
+                targets.push_back(window);
+            }
+    }
+    for (HWND window : targets)
+        rtl::TMainThreadQueue::Instance().Post([window] { DeliverBroadcast(window); });
 }
 
 std::size_t TopLevelCount(const TWindowing& windowing)
@@ -201,7 +222,7 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
     }
     const auto window = reinterpret_cast<HWND>(windowing.NextWindow);
     windowing.NextWindow += 2;
-    windowing.Windows[window] = {found->second, 0, topLevel};
+    windowing.Windows[window] = {found->second, 0, topLevel, false};
     if (topLevel && !windowing.Monitor && DeviceSourceEnabled(TDeviceSource::Virtual)) {
         TVirtualUnitSource units;
         if (units.IsUsable())
