@@ -124,6 +124,14 @@ bool TForm1::TakeResponse()
     return true;
 }
 
+bool TForm1::TakeAnswer()
+{
+    if (!TakeResponse())
+        return false;
+    const AnsiString type = FResponse.substr(0, 4);
+    return type != "UPLS" && type != "UPLD" && type != "UPLE" && type != "UPLI";
+}
+
 AnsiString TForm1::PackDword(std::int32_t value)
 {
     const auto bits = static_cast<std::uint32_t>(value);

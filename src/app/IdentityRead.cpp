@@ -59,7 +59,7 @@ void TForm1::StartRead()
 
 void TForm1::HandleVersionResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (!rtl::Contains(FResponse, "OK")) {
         FOutcome.Failure = "version-ng";
@@ -80,7 +80,7 @@ void TForm1::HandleVersionResponse()
 
 void TForm1::HandleSerialInfoResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (FResponse.compare(0, 2, "OK") != 0)
         return;
@@ -139,7 +139,7 @@ void TForm1::StartSerialWrite()
 
 void TForm1::HandleSerialWriteResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (rtl::Contains(FResponse, "OK")) {
         FOutcome.SerialWritten = true;

@@ -190,6 +190,9 @@ private:
     void ScheduleStep();
     // True, and the response marked as taken, when one is waiting.
     bool TakeResponse();
+    // As TakeResponse, but an upload packet is taken as no answer at all: one that comes late
+    // may hold "OK" among its file bytes.
+    bool TakeAnswer();
     void ShowIdentity();
     // True when count more bytes keep the upload under its cap; otherwise logs the refusal
     // and refuses the rest of the transfer.

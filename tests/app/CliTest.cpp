@@ -100,6 +100,27 @@ protected:
     }
     std::string Done() const { return FUnits.Path() + "/done"; }
     std::vector<std::string> Messages() const { return StripTimeStamps(Lines(FOut)); }
+    std::vector<std::string> Results() const
+    {
+        std::vector<std::string> results;
+        for (const std::string& line : Lines(FErr))
+            if (line.rfind("result: ", 0) == 0)
+                results.push_back(line);
+        return results;
+    }
+    // A unit's script up to the serial write it then awaits: VER and GSER answered, info.ini sent.
+    std::string UpToSerialWrite()
+    {
+        WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
+        return R"(expect VER
+send OK 1.0.05\r\n
+expect GSER
+send OK P2301A000417 B2210C000388 QM0000012345\r\n
+expect UPLS RGINFO.INI
+upload info.ini
+expect SSER PCBF00000000 BATF00000000 SERF00000000
+)";
+    }
 
     TScratchUnitDirectory FUnits;
     std::unique_ptr<TSimProcess> FSim;
@@ -209,6 +230,57 @@ await done
     EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> OK"), 1u);
     EXPECT_EQ(err[err.size() - 2], "status: Serial write end.");
     EXPECT_EQ(err.back(), "result: ok");
+}
+
+TEST_F(Cli, UploadPacketIsNoAnswerToVersionSerialBlockOrSerialWrite)
+{
+    const std::string block = "send OK P2301A000417 B2210C000388 QM0000012345\\r\\n\n";
+    const struct {
+        const char* Behaviour;
+        std::string Script;
+        std::vector<std::string> Cli;
+        std::vector<std::pair<std::string, std::string>> Gates;
+        std::vector<std::string> Commands; // as the unit received them
+        int Exit;
+        std::string Result;
+    } cases[] = {
+        {"a start packet before the version",
+         "expect VER\nsend UPLS\\0\\0\\0\\0\\0\\0\\0\\0a.ini\nawait late\nsend OK 1.0.05\\r\\n\nexpect GSER\n" + block
+             + "await done\n",
+         {},
+         {{"<<55,50,4C,53,", "late"}},
+         {ReportHex("VER"), ReportHex("GSER")},
+         0,
+         "result: ok"},
+        {"a data packet holding OK before the serial block",
+         "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend UPLD\\0\\0\\0\\0OK P1\\r\\n\nawait late\n" + block
+             + "await done\n",
+         {},
+         {{"<<55,50,4C,44,", "late"}},
+         {ReportHex("VER"), ReportHex("GSER")},
+         0,
+         "result: ok"},
+        // The unit never answers: the run's time-out ends the session still waiting.
+        {"an end packet holding OK CR LF after the serial write",
+         UpToSerialWrite() + "send UPLE\\x04\\0\\0\\0OK\\r\\n\nawait done\n",
+         {"--read-info", "yes", "--write-serial", "yes", "--timeout", "4"},
+         {},
+         {ReportHex("VER"), ReportHex("GSER"), ReportHex("UPLS RGINFO.INI"), ReportHex(Reply(4097, 0)),
+          ReportHex(Reply(4099, 0)), ReportHex("SSER PCBF00000000 BATF00000000 SERF00000000")},
+         4,
+         "result: failed timeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Place({"--trace", FTrace, "--script", WriteFile("late.script", c.Script)});
+        EXPECT_EQ(Run(c.Cli, c.Gates), c.Exit) << FErr;
+        EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+        FSim.reset();
+        EXPECT_EQ(TraceReports(FTrace, '>'), c.Commands);
+        EXPECT_EQ(Count(Lines(FErr), "status: Serial write end."), 0u);
+        EXPECT_THAT(Results(), ElementsAre(c.Result));
+        std::remove(FTrace.c_str());
+    }
 }
 
 TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
