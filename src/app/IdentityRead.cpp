@@ -113,11 +113,11 @@ void TForm1::StartSerialWrite()
         FState = stFinished;
         return;
     }
-    // A file can count three item lines and still lack an item (two ser lines and a pcb): an
-    // absent number would be written as zeros.
+    // A file can count three item lines and still lack an item (two ser lines and a pcb), or
+    // hold one with no value ("bat " alone): either number would be written as zeros.
     for (const auto& [item, value] : {std::pair{"pcb", &FPcbNo}, {"bat", &FBatteryNo}, {"ser", &FSerialNo}}) {
         if (value->empty()) {
-            Log(rtl::Format("Error : Item missing, serial not written. item:%s", item));
+            Log(rtl::Format("Error : Item missing or empty, serial not written. item:%s", item));
             Label1->SetCaption("Serial write failed.");
             FOutcome.Failure = "serial-write-failed";
             FState = stFinished;

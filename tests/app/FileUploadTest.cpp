@@ -222,7 +222,7 @@ TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
         {"any order, other lines around", "[x]\r\nbat B1\nfw 1\rpcb P1\r\n\r\nser S1\r\nser S2\r\nbat B2\r\n", "S1",
          ">>SSER P10000000000 B10000000000 S10000000000"},
         {"two ser lines and a pcb are three hits", "ser A\nser B\npcb P\nbat X\n", "B",
-         "  Error : Item missing, serial not written. item:bat"},
+         "  Error : Item missing or empty, serial not written. item:bat"},
         {"user counts as ser; last line without break", "pcb P\nuser admin\nbat B", "uadmin",
          ">>SSER P00000000000 B00000000000 uadmin000000"},
         {"only the key and one space go", "ser  S1  \npcb pcb P\nbat B\n", " S1  ",
