@@ -49,6 +49,7 @@ void TForm1::StartRead()
     FSerialNo.clear();
     FPcbNo.clear();
     FBatteryNo.clear();
+    FUploadStarted = false;
     TSessionOutcome fresh;
     fresh.Product = FOutcome.Product;
     FOutcome = fresh;

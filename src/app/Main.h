@@ -180,6 +180,9 @@ private:
     AnsiString FSerialNo;
     AnsiString FPcbNo;
     AnsiString FBatteryNo;
+    // A start packet was taken since this session's read began: without one the buffer holds
+    // nothing of this unit's file, or an earlier session's.
+    bool FUploadStarted = false;
 
     // Declared last, so destroyed first: the controller stops the unit's reader while
     // everything a report could reach still stands.
