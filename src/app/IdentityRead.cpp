@@ -90,6 +90,7 @@ void TForm1::HandleSerialInfoResponse()
     FBatteryNo = Column(columns, 14, 25);
     FSerialNo = Column(columns, 27, 38);
     FOutcome.IdentityRead = true;
+    FOutcome.SerialBlock = columns;
     FOutcome.Pcb = FPcbNo;
     FOutcome.Bat = FBatteryNo;
     FOutcome.Ser = FSerialNo;

@@ -135,6 +135,7 @@ public:
         std::int32_t FirmwareType = 0;
         bool IdentityRead = false; // the serial block was taken
         AnsiString Pcb, Bat, Ser;  // as the serial block gave them
+        AnsiString SerialBlock;    // the answer taken as the serial block, every "OK " removed
         bool FileVerified = false;
         bool UploadRefused = false;    // a packet of the last transfer was refused
         bool SerialWritten = false;    // the unit accepted the serial write

@@ -336,8 +336,9 @@ await done
 TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
 {
     // Each unit is taken out only once its session has ended, so no removal cuts one short.
-    const auto script =
-        WriteFile("one.script", "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\nsleep 20000\n");
+    const auto script = WriteFile("one.script",
+                                  "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\n"
+                                  "send OK P2301A000417 B2210C000388 QM0000012345\\r\\n\nsleep 20000\n");
     TCliProcess cli({"--sessions", "100", "--read-info", "no"});
     ASSERT_TRUE(cli.WaitForOutput("device change."));
     for (std::size_t session = 1; session <= 100; ++session) {
@@ -519,6 +520,55 @@ TEST_F(Cli, RecordGetsOneJsonLinePerSessionAfterItsLastWholeLine)
               R"("fileVerified":false,"serialWritten":false,"result":"failed","reason":"version-ng"})");
 }
 
+TEST_F(Cli, ResultOkNeedsASerialBlockReachingItsSerColumnUnlessTheSerialWasWritten)
+{
+    const std::string record = FUnits.Path() + "/record.jsonl";
+    const struct {
+        const char* Behaviour;
+        std::string Answer; // to GSER
+        bool Write;
+        std::string Judged; // the record from its pcb on
+    } cases[] = {
+        {"the version answer once more", "OK 1.0.05", false,
+         R"("pcb":"1.0.05","bat":"","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"26 characters", "OK P2301A000417 B2210C000388 ", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"26 characters once an inner OK and space are removed", "OK P2301A000417 B2210C000388OK Q", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"27 characters", "OK P2301A000417 B2210C000388 Q", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"Q","fileVerified":false,"serialWritten":false,)"
+         R"("result":"ok","reason":null})"},
+        {"short, but the serial written", "OK P1", true,
+         R"("pcb":"P1","bat":"","ser":"","fileVerified":true,"serialWritten":true,"result":"ok","reason":null})"},
+    };
+    WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        const std::string write = "expect UPLS RGINFO.INI\nupload info.ini\n"
+                                  "expect SSER PCBF00000000 BATF00000000 SERF00000000\nsend OK\\r\\n\n";
+        Place({"--script",
+               WriteFile("short.script",
+                         "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend " + c.Answer + "\\r\\n\n"
+                             + (c.Write ? write : "") + "await done\n")});
+        std::vector<std::string> cli = {"--record", record};
+        if (c.Write)
+            cli.insert(cli.end(), {"--read-info", "yes", "--write-serial", "yes"});
+        const bool ok = c.Judged.find(R"("result":"ok")") != std::string::npos;
+        EXPECT_EQ(Run(cli), ok ? 0 : 4) << FErr;
+        EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+        FSim.reset();
+        EXPECT_THAT(Results(), ElementsAre(ok ? "result: ok" : "result: failed identity-incomplete"));
+        std::ifstream in(record);
+        std::string line;
+        for (std::string next; std::getline(in, next);)
+            line = next;
+        EXPECT_EQ(line.substr(std::min(line.size(), line.find("\"pcb\""))), c.Judged);
+    }
+}
+
 TEST_F(Cli, RecordThatCannotBeOpenedOrWrittenFailsTheRun)
 {
     const struct {
@@ -543,7 +593,7 @@ TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
     Place({"--product", "Quill\rmark\x1b]0;x\x07!", "--script",
            WriteFile("forge.script",
                      "expect VER\nsend OK 1.0\\nstatus: Serial write end.\\x1b[2J\\\\\\x7f\\r\\n\n"
-                     "expect GSER\nsend OK P1\\r\\n\nawait done\n")});
+                     "expect GSER\nsend OK P2301A000417 B2210C000388 QM0000012345\\r\\n\nawait done\n")});
     ASSERT_EQ(Run({}), 0) << FErr;
     for (const std::string* stream : {&FOut, &FErr})
         for (const char c : *stream)
@@ -555,7 +605,10 @@ TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
         EXPECT_TRUE(known) << line;
     }
     EXPECT_EQ(Count(err, "status: Serial write end."), 0u);
-    EXPECT_EQ(Count(err, R"(identity:  FW : 1.0\x0Astatus: Serial write end.\x1B[2J\\\x7F | SER : )"), 2u);
+    for (const char* ser : {"", "QM0000012345"})
+        EXPECT_EQ(
+            Count(err, R"(identity:  FW : 1.0\x0Astatus: Serial write end.\x1B[2J\\\x7F | SER : )" + std::string(ser)),
+            1u);
     EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 1u);
     const auto messages = Messages();
     EXPECT_EQ(messages.at(1), R"(  Connect device : Quill\x0Dmark\x1B]0;x\x07!)");

@@ -47,6 +47,9 @@ const char* Bool(bool value)
     return value ? "true" : "false";
 }
 
+// Character 27, where the ser column starts.
+constexpr std::size_t SerColumnStart = 27;
+
 } // namespace
 
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
@@ -62,6 +65,11 @@ TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, cons
         return {false, outcome.Failure};
     if (!outcome.IdentityRead)
         return {false, "identity-not-read"};
+    // The session takes any answer beginning with OK as the serial block, a late copy of the VER
+    // answer too; one that stops short of the ser column is no identity. A written serial is
+    // judged on the write.
+    if (outcome.SerialBlock.size() < SerColumnStart && !outcome.SerialWritten)
+        return {false, "identity-incomplete"};
     if (options.ReadInfo && !outcome.FileVerified)
         return {false, "file-not-verified"};
     if (options.WriteSerial && !outcome.SerialWritten)
