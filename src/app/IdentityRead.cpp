@@ -148,6 +148,7 @@ void TForm1::HandleSerialWriteResponse()
         Label1->SetCaption("Serial write end.");
         FState = stFinished;
     } else if (rtl::Contains(FResponse, "NG")) {
+        FOutcome.SerialWriteRefused = true;
         Log("retry. serialres");
     }
 }

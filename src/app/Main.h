@@ -137,9 +137,10 @@ public:
         AnsiString Pcb, Bat, Ser;  // as the serial block gave them
         AnsiString SerialBlock;    // the answer taken as the serial block, every "OK " removed
         bool FileVerified = false;
-        bool UploadRefused = false;    // a packet of the last transfer was refused
-        bool SerialWritten = false;    // the unit accepted the serial write
-        const char* Failure = nullptr; // why the read ended without its work done, if it did
+        bool UploadRefused = false;      // a packet of the last transfer was refused
+        bool SerialWritten = false;      // the unit accepted the serial write
+        bool SerialWriteRefused = false; // the unit answered the serial write NG
+        const char* Failure = nullptr;   // why the read ended without its work done, if it did
     };
     const TSessionOutcome& Outcome() const { return FOutcome; }
     std::int32_t State() const { return FState; }

@@ -378,12 +378,45 @@ TEST_F(Cli, TimeoutWithoutAUnitExitsWith3)
 
 TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
 {
-    Place({"--script", WriteFile("hold.script", "expect VER\nsleep 20000\n")});
-    TCliProcess cli({});
-    ASSERT_TRUE(cli.WaitForOutput(">>VER"));
-    cli.Signal(SIGTERM);
-    EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
-    EXPECT_EQ(Lines(cli.Stderr()).back(), "result: failed interrupted");
+    const std::string writeSerial = UpToSerialWrite();
+    const struct {
+        const char* Behaviour;
+        std::string Script;
+        std::vector<std::string> Cli;
+        std::vector<std::pair<std::string, std::string>> Gates; // text seen, then the file made
+        std::string Signalled;                                  // when this is seen
+        std::vector<std::string> Results;
+    } cases[] = {
+        {"awaiting the version", "expect VER\nsleep 20000\n", {}, {}, ">>VER", {"result: failed interrupted"}},
+        {"awaiting the serial write's answer after an NG",
+         writeSerial + "send NG\\r\\n\nsleep 20000\n",
+         {"--read-info", "yes", "--write-serial", "yes"},
+         {},
+         "retry. serialres",
+         {"result: failed serial-write-refused"}},
+        {"taken out after an NG to the serial write",
+         writeSerial + "send NG\\r\\n\nawait retried\nunplug\nsleep 20000\n",
+         {"--read-info", "yes", "--write-serial", "yes"},
+         {{"retry. serialres", "retried"}},
+         "Disconnect device.",
+         {"result: failed unit-removed"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Place({"--script", WriteFile("hold.script", c.Script)});
+        TCliProcess cli(c.Cli);
+        for (const auto& [text, file] : c.Gates) {
+            ASSERT_TRUE(cli.WaitForOutput(text)) << text;
+            Touch(FUnits.Path() + "/" + file);
+        }
+        ASSERT_TRUE(cli.WaitForOutput(c.Signalled));
+        cli.Signal(SIGTERM);
+        EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
+        FErr = cli.Stderr();
+        EXPECT_EQ(Results(), c.Results);
+        EXPECT_EQ(Lines(FErr).back(), c.Results.back());
+        FSim.reset();
+    }
 }
 
 TEST_F(Cli, SerialWriteThatDoesNotFitTheOutputReportIsNeverSentAndFails)
@@ -468,7 +501,7 @@ await done
          {"--sser-reply", "NG"},
          {"--read-info", "yes", "--write-serial", "yes", "--timeout", "3"},
          4,
-         {"result: failed timeout"}},
+         {"result: failed serial-write-refused"}},
         {"unit taken out, then the time-out",
          {"--script", WriteFile("out.script", "expect VER\nunplug\nsleep 3000\n")},
          {"--timeout", "2"},

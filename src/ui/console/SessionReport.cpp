@@ -54,13 +54,15 @@ constexpr std::size_t SerColumnStart = 27;
 
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
 {
+    const auto& outcome = form.Outcome();
+    // Still waiting after an NG to the serial write: the unit refused it, whatever ended the wait.
+    const char* refused = outcome.SerialWriteRefused ? "serial-write-refused" : nullptr;
     switch (ending) {
     case TSessionEnding::UnitRemoved: return {false, "unit-removed"};
-    case TSessionEnding::TimedOut: return {false, "timeout"};
-    case TSessionEnding::Interrupted: return {false, "interrupted"};
+    case TSessionEnding::TimedOut: return {false, refused ? refused : "timeout"};
+    case TSessionEnding::Interrupted: return {false, refused ? refused : "interrupted"};
     case TSessionEnding::Finished: break;
     }
-    const auto& outcome = form.Outcome();
     if (outcome.Failure)
         return {false, outcome.Failure};
     if (!outcome.IdentityRead)
