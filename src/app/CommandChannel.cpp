@@ -51,9 +51,11 @@ bool TForm1::WriteCommandReport(const AnsiString& text)
     }
     FReportBuf.fill(0);
     std::copy(text.begin(), text.end(), FReportBuf.begin() + 1);
-    if (!FHidDevice)
+    if (!FHidDevice && !FTestWritesTaken)
         return false;
     FResponseReady = false;
+    if (!FHidDevice)
+        return true;
     const std::uint16_t length = FHidDevice->OutputReportLength();
     if (length > FReportBuf.size()) {
         Log(rtl::Format("Error : Output report too long, not sent. length:%u", static_cast<unsigned>(length)));

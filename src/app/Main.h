@@ -155,8 +155,10 @@ public:
     // unit, feeding its reports to HidCtrl1DeviceData by hand. TestHoldState: the session as
     // if a unit were held, in this state. TestFramedReport: the last command as framed for
     // the output report, report ID first (without a unit it is framed, not written).
-    // TestUploadedFile: the bytes received of the file so far.
+    // TestUploadedFile: the bytes received of the file so far. TestTakeWrites: from now on a
+    // command is taken as written without a unit, as a unit would take it.
     void TestHoldState(std::int32_t state);
+    void TestTakeWrites() { FTestWritesTaken = true; }
     AnsiString TestFramedReport() const;
     const AnsiString& TestUploadedFile() const { return *FUploadStream; }
 
@@ -185,6 +187,7 @@ private:
     // A start packet was taken since this session's read began: without one the buffer holds
     // nothing of this unit's file, or an earlier session's.
     bool FUploadStarted = false;
+    bool FTestWritesTaken = false;
 
     // Declared last, so destroyed first: the controller stops the unit's reader while
     // everything a report could reach still stands.
