@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace fuzzing {
 
@@ -29,10 +31,23 @@ private:
     std::size_t FPos = 0;
 };
 
-class TFormHarness {
+// What the unit's reports and the session's own output say of one session's verdicts, kept
+// apart from the session's flags, which are checked against it. A VER starts it afresh.
+struct TSessionModel {
+    bool Started = false;                   // a start packet accepted
+    bool Refused = false;                   // a data or end packet refused since it
+    bool Ended = false;                     // an end packet accepted since it
+    std::int64_t Received = 0;              // file bytes accepted since it
+    std::size_t AnswerFrom = 0;             // the first report that can answer SSER; 0: none asked
+    std::optional<std::string> SerialBlock; // the response taken as the serial block
+};
+
+class TFormHarness : private rtl::TMemoPeer {
 public:
     // The confirmations are answered OK or Cancel by the bits of `answers`, lowest first.
-    explicit TFormHarness(std::uint8_t answers);
+    // With `writesTaken` every command counts as written, as a held unit would take it;
+    // otherwise none does.
+    TFormHarness(std::uint8_t answers, bool writesTaken);
     ~TFormHarness();
 
     app::TForm1& Form() { return *FForm; }
@@ -46,13 +61,23 @@ public:
     void DeviceChange();
 
 private:
+    // Every line the log gets, also once the log keeps only its newest.
+    void LineAdded(rtl::TMemo&, const rtl::AnsiString& line) override;
     void CheckNewLogLines();
     void CheckSerialCommand(const rtl::AnsiString& command) const;
+    // The commands a step wrote, into the model; then the verdicts it reached, against it.
+    void FollowCommand(const std::string& message);
+    void CheckVerdicts(bool wasVerified, bool wasWritten);
 
     std::unique_ptr<app::TForm1> FForm;
     std::uint8_t FAnswers;
     unsigned FBoxes = 0;
-    std::size_t FCheckedLines = 0;
+    std::vector<std::string> FNewLines;
+    std::size_t FFed = 0;  // reports fed; the last is the response a step takes
+    std::string FResponse; // the last one as the command channel keeps it
+    TSessionModel FSession;
+    std::size_t FCommandsThisStep = 0;
+    bool FVerifiedLogged = false;
 };
 
 // The steps a session can be in, for an input byte to pick one.

@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     fuzzing::TInput input(data, size);
     const std::uint8_t mode = input.Byte();
-    fuzzing::TFormHarness harness(input.Byte());
+    // Bit 3: a unit takes every command, so that a serial write awaits its answer.
+    fuzzing::TFormHarness harness(input.Byte(), mode & 8);
     // Firmware type 1 never writes the serial; the others do. The version's length sets it.
     static const char* const versions[] = {"OK 1.0.5\r\n", "OK 1.0\r\n", "OK 1.0.05\r\n", "OK 1.0.5\r\n"};
     harness.Begin(app::stVersionWait);

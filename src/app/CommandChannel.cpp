@@ -51,9 +51,11 @@ bool TForm1::WriteCommandReport(const AnsiString& text)
     }
     FReportBuf.fill(0);
     std::copy(text.begin(), text.end(), FReportBuf.begin() + 1);
-    if (!FHidDevice)
+    if (!FHidDevice && !FTestWritesTaken)
         return false;
     FResponseReady = false;
+    if (!FHidDevice)
+        return true;
     const std::uint16_t length = FHidDevice->OutputReportLength();
     if (length > FReportBuf.size()) {
         Log(rtl::Format("Error : Output report too long, not sent. length:%u", static_cast<unsigned>(length)));
@@ -122,6 +124,14 @@ bool TForm1::TakeResponse()
         return false;
     FResponseReady = false;
     return true;
+}
+
+bool TForm1::TakeAnswer()
+{
+    if (!TakeResponse())
+        return false;
+    const AnsiString type = FResponse.substr(0, 4);
+    return type != "UPLS" && type != "UPLD" && type != "UPLE" && type != "UPLI";
 }
 
 AnsiString TForm1::PackDword(std::int32_t value)

@@ -92,6 +92,7 @@ void TForm1::StartUpload(const AnsiString& packet)
     FPacketNo = 0;
     FUploadEnded = 0;
     FUploadStream->clear();
+    FUploadStarted = true;
     FOutcome.UploadRefused = false;
     FUploadSize = ResponseDword(packet, 4);
     FUploadTimeStamp = ResponseDword(packet, 8);
@@ -151,7 +152,9 @@ void TForm1::VerifyUpload(const AnsiString& packet)
 {
     const std::int32_t size = ResponseDword(packet, 4);
     const AnsiString stamp = PacketText(packet, 8);
-    if (static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
+    // Sizes alone can agree on a file the tool dropped part of, or whose end never came.
+    const bool whole = FUploadStarted && !FOutcome.UploadRefused && FUploadEnded == 1;
+    if (!whole || static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
         Log(rtl::Format("Error : Verify NG. fileSize:%d timeStamp:%s", size, stamp.c_str()));
         FOutcome.Failure = FOutcome.UploadRefused ? "upload-refused" : "verify-ng";
         FState = stFinished;

@@ -49,6 +49,7 @@ void TForm1::StartRead()
     FSerialNo.clear();
     FPcbNo.clear();
     FBatteryNo.clear();
+    FUploadStarted = false;
     TSessionOutcome fresh;
     fresh.Product = FOutcome.Product;
     FOutcome = fresh;
@@ -59,7 +60,7 @@ void TForm1::StartRead()
 
 void TForm1::HandleVersionResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (!rtl::Contains(FResponse, "OK")) {
         FOutcome.Failure = "version-ng";
@@ -80,7 +81,7 @@ void TForm1::HandleVersionResponse()
 
 void TForm1::HandleSerialInfoResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (FResponse.compare(0, 2, "OK") != 0)
         return;
@@ -89,6 +90,7 @@ void TForm1::HandleSerialInfoResponse()
     FBatteryNo = Column(columns, 14, 25);
     FSerialNo = Column(columns, 27, 38);
     FOutcome.IdentityRead = true;
+    FOutcome.SerialBlock = columns;
     FOutcome.Pcb = FPcbNo;
     FOutcome.Bat = FBatteryNo;
     FOutcome.Ser = FSerialNo;
@@ -113,11 +115,11 @@ void TForm1::StartSerialWrite()
         FState = stFinished;
         return;
     }
-    // A file can count three item lines and still lack an item (two ser lines and a pcb): an
-    // absent number would be written as zeros.
+    // A file can count three item lines and still lack an item (two ser lines and a pcb), or
+    // hold one with no value ("bat " alone): either number would be written as zeros.
     for (const auto& [item, value] : {std::pair{"pcb", &FPcbNo}, {"bat", &FBatteryNo}, {"ser", &FSerialNo}}) {
         if (value->empty()) {
-            Log(rtl::Format("Error : Item missing, serial not written. item:%s", item));
+            Log(rtl::Format("Error : Item missing or empty, serial not written. item:%s", item));
             Label1->SetCaption("Serial write failed.");
             FOutcome.Failure = "serial-write-failed";
             FState = stFinished;
@@ -139,13 +141,14 @@ void TForm1::StartSerialWrite()
 
 void TForm1::HandleSerialWriteResponse()
 {
-    if (!TakeResponse())
+    if (!TakeAnswer())
         return;
     if (rtl::Contains(FResponse, "OK")) {
         FOutcome.SerialWritten = true;
         Label1->SetCaption("Serial write end.");
         FState = stFinished;
     } else if (rtl::Contains(FResponse, "NG")) {
+        FOutcome.SerialWriteRefused = true;
         Log("retry. serialres");
     }
 }

@@ -143,10 +143,12 @@ public:
         std::int32_t FirmwareType = 0;
         bool IdentityRead = false; // the serial block was taken
         AnsiString Pcb, Bat, Ser;  // as the serial block gave them
+        AnsiString SerialBlock;    // the answer taken as the serial block, every "OK " removed
         bool FileVerified = false;
-        bool UploadRefused = false;    // a packet of the last transfer was refused
-        bool SerialWritten = false;    // the unit accepted the serial write
-        const char* Failure = nullptr; // why the read ended without its work done, if it did
+        bool UploadRefused = false;      // a packet of the last transfer was refused
+        bool SerialWritten = false;      // the unit accepted the serial write
+        bool SerialWriteRefused = false; // the unit answered the serial write NG
+        const char* Failure = nullptr;   // why the read ended without its work done, if it did
     };
     const TSessionOutcome& Outcome() const { return FOutcome; }
     std::int32_t State() const { return FState; }
@@ -161,8 +163,10 @@ public:
     // unit, feeding its reports to HidCtrl1DeviceData by hand. TestHoldState: the session as
     // if a unit were held, in this state. TestFramedReport: the last command as framed for
     // the output report, report ID first (without a unit it is framed, not written).
-    // TestUploadedFile: the bytes received of the file so far.
+    // TestUploadedFile: the bytes received of the file so far. TestTakeWrites: from now on a
+    // command is taken as written without a unit, as a unit would take it.
     void TestHoldState(std::int32_t state);
+    void TestTakeWrites() { FTestWritesTaken = true; }
     AnsiString TestFramedReport() const;
     const AnsiString& TestUploadedFile() const { return *FUploadStream; }
 
@@ -188,6 +192,10 @@ private:
     AnsiString FSerialNo;
     AnsiString FPcbNo;
     AnsiString FBatteryNo;
+    // A start packet was taken since this session's read began: without one the buffer holds
+    // nothing of this unit's file, or an earlier session's.
+    bool FUploadStarted = false;
+    bool FTestWritesTaken = false;
 
     // Declared last, so destroyed first: the controller stops the unit's reader while
     // everything a report could reach still stands.
@@ -198,6 +206,9 @@ private:
     void ScheduleStep();
     // True, and the response marked as taken, when one is waiting.
     bool TakeResponse();
+    // As TakeResponse, but an upload packet is taken as no answer at all: one that comes late
+    // may hold "OK" among its file bytes.
+    bool TakeAnswer();
     void ShowIdentity();
     // True when count more bytes keep the upload under its cap; otherwise logs the refusal
     // and refuses the rest of the transfer.

@@ -100,6 +100,27 @@ protected:
     }
     std::string Done() const { return FUnits.Path() + "/done"; }
     std::vector<std::string> Messages() const { return StripTimeStamps(Lines(FOut)); }
+    std::vector<std::string> Results() const
+    {
+        std::vector<std::string> results;
+        for (const std::string& line : Lines(FErr))
+            if (line.rfind("result: ", 0) == 0)
+                results.push_back(line);
+        return results;
+    }
+    // A unit's script up to the serial write it then awaits: VER and GSER answered, info.ini sent.
+    std::string UpToSerialWrite()
+    {
+        WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
+        return R"(expect VER
+send OK 1.0.05\r\n
+expect GSER
+send OK P2301A000417 B2210C000388 QM0000012345\r\n
+expect UPLS RGINFO.INI
+upload info.ini
+expect SSER PCBF00000000 BATF00000000 SERF00000000
+)";
+    }
 
     TScratchUnitDirectory FUnits;
     std::unique_ptr<TSimProcess> FSim;
@@ -211,6 +232,57 @@ await done
     EXPECT_EQ(err.back(), "result: ok");
 }
 
+TEST_F(Cli, UploadPacketIsNoAnswerToVersionSerialBlockOrSerialWrite)
+{
+    const std::string block = "send OK P2301A000417 B2210C000388 QM0000012345\\r\\n\n";
+    const struct {
+        const char* Behaviour;
+        std::string Script;
+        std::vector<std::string> Cli;
+        std::vector<std::pair<std::string, std::string>> Gates;
+        std::vector<std::string> Commands; // as the unit received them
+        int Exit;
+        std::string Result;
+    } cases[] = {
+        {"a start packet before the version",
+         "expect VER\nsend UPLS\\0\\0\\0\\0\\0\\0\\0\\0a.ini\nawait late\nsend OK 1.0.05\\r\\n\nexpect GSER\n" + block
+             + "await done\n",
+         {},
+         {{"<<55,50,4C,53,", "late"}},
+         {ReportHex("VER"), ReportHex("GSER")},
+         0,
+         "result: ok"},
+        {"a data packet holding OK before the serial block",
+         "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend UPLD\\0\\0\\0\\0OK P1\\r\\n\nawait late\n" + block
+             + "await done\n",
+         {},
+         {{"<<55,50,4C,44,", "late"}},
+         {ReportHex("VER"), ReportHex("GSER")},
+         0,
+         "result: ok"},
+        // The unit never answers: the run's time-out ends the session still waiting.
+        {"an end packet holding OK CR LF after the serial write",
+         UpToSerialWrite() + "send UPLE\\x04\\0\\0\\0OK\\r\\n\nawait done\n",
+         {"--read-info", "yes", "--write-serial", "yes", "--timeout", "4"},
+         {},
+         {ReportHex("VER"), ReportHex("GSER"), ReportHex("UPLS RGINFO.INI"), ReportHex(Reply(4097, 0)),
+          ReportHex(Reply(4099, 0)), ReportHex("SSER PCBF00000000 BATF00000000 SERF00000000")},
+         4,
+         "result: failed timeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Place({"--trace", FTrace, "--script", WriteFile("late.script", c.Script)});
+        EXPECT_EQ(Run(c.Cli, c.Gates), c.Exit) << FErr;
+        EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+        FSim.reset();
+        EXPECT_EQ(TraceReports(FTrace, '>'), c.Commands);
+        EXPECT_EQ(Count(Lines(FErr), "status: Serial write end."), 0u);
+        EXPECT_THAT(Results(), ElementsAre(c.Result));
+        std::remove(FTrace.c_str());
+    }
+}
+
 TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
 {
     WriteFile("info.ini", "ser S\r\npcb P\r\nbat B\r\n");
@@ -230,7 +302,7 @@ TEST_F(Cli, UploadWhoseAnnouncedSizeDiffersEndsTheSessionWithoutWriting)
     EXPECT_EQ(err.back(), "result: failed verify-ng");
 }
 
-TEST_F(Cli, RefusedPacketsAreAnsweredSecondEndIsIgnoredAndAnEmptyFileReadsAgain)
+TEST_F(Cli, RefusedPacketsAreAnsweredSecondEndIsIgnoredAndTheFileDoesNotVerify)
 {
     Place({"--script", WriteFile("packets.script", R"(expect VER
 send OK 1.0.05\r\n
@@ -246,28 +318,27 @@ expect UPLR\x03\x10\0\0\x01\0\0\0
 send UPLE\0\0\0\0
 await ignored
 send UPLI\0\0\0\0
-expect VER
-send NG\r\n
 await done
 )")});
     ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes"}, {{"受信データ無視", "ignored"}}), 4) << FErr;
-    EXPECT_EQ(Lines(FErr).back(), "result: failed version-ng");
+    EXPECT_EQ(Lines(FErr).back(), "result: failed upload-refused");
     EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
     const auto messages = Messages();
-    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "2", "3", "99"));
+    EXPECT_THAT(StateLines(messages), ElementsAre("2", "3", "5", "4", "99"));
     EXPECT_THAT(Events(messages),
                 ElementsAre("  device change.", "  Connect device : Quillmark", ">>VER", "  バージョン1.0.05",
                             "  FWタイプ2", ">>GSER", ">>UPLS RGINFO.INI", "<<Upload : Started. fileName:a.ini",
                             ">>UPLR", "<<Error : Invalid packet number.", ">>UPLR", "<<Error : Failed to upload file.",
                             ">>UPLR", "  ファイルデータ取得", "  受信データ無視",
-                            "  Verify : OK. fileSize:0 timeStamp:", "<<Upload : Done", "  Read retry. Item", ">>VER"));
+                            "  Error : Verify NG. fileSize:0 timeStamp:"));
 }
 
 TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
 {
     // Each unit is taken out only once its session has ended, so no removal cuts one short.
-    const auto script =
-        WriteFile("one.script", "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend OK P1\\r\\n\nsleep 20000\n");
+    const auto script = WriteFile("one.script",
+                                  "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\n"
+                                  "send OK P2301A000417 B2210C000388 QM0000012345\\r\\n\nsleep 20000\n");
     TCliProcess cli({"--sessions", "100", "--read-info", "no"});
     ASSERT_TRUE(cli.WaitForOutput("device change."));
     for (std::size_t session = 1; session <= 100; ++session) {
@@ -307,12 +378,45 @@ TEST_F(Cli, TimeoutWithoutAUnitExitsWith3)
 
 TEST_F(Cli, SigtermInTheMiddleOfASessionEndsWith130)
 {
-    Place({"--script", WriteFile("hold.script", "expect VER\nsleep 20000\n")});
-    TCliProcess cli({});
-    ASSERT_TRUE(cli.WaitForOutput(">>VER"));
-    cli.Signal(SIGTERM);
-    EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
-    EXPECT_EQ(Lines(cli.Stderr()).back(), "result: failed interrupted");
+    const std::string writeSerial = UpToSerialWrite();
+    const struct {
+        const char* Behaviour;
+        std::string Script;
+        std::vector<std::string> Cli;
+        std::vector<std::pair<std::string, std::string>> Gates; // text seen, then the file made
+        std::string Signalled;                                  // when this is seen
+        std::vector<std::string> Results;
+    } cases[] = {
+        {"awaiting the version", "expect VER\nsleep 20000\n", {}, {}, ">>VER", {"result: failed interrupted"}},
+        {"awaiting the serial write's answer after an NG",
+         writeSerial + "send NG\\r\\n\nsleep 20000\n",
+         {"--read-info", "yes", "--write-serial", "yes"},
+         {},
+         "retry. serialres",
+         {"result: failed serial-write-refused"}},
+        {"taken out after an NG to the serial write",
+         writeSerial + "send NG\\r\\n\nawait retried\nunplug\nsleep 20000\n",
+         {"--read-info", "yes", "--write-serial", "yes"},
+         {{"retry. serialres", "retried"}},
+         "Disconnect device.",
+         {"result: failed unit-removed"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        Place({"--script", WriteFile("hold.script", c.Script)});
+        TCliProcess cli(c.Cli);
+        for (const auto& [text, file] : c.Gates) {
+            ASSERT_TRUE(cli.WaitForOutput(text)) << text;
+            Touch(FUnits.Path() + "/" + file);
+        }
+        ASSERT_TRUE(cli.WaitForOutput(c.Signalled));
+        cli.Signal(SIGTERM);
+        EXPECT_EQ(cli.Wait(), 130) << cli.Stderr();
+        FErr = cli.Stderr();
+        EXPECT_EQ(Results(), c.Results);
+        EXPECT_EQ(Lines(FErr).back(), c.Results.back());
+        FSim.reset();
+    }
 }
 
 TEST_F(Cli, AUnitServesOneToolAtATimeTheNextTakesItWhenTheHolderEndsOrIsKilled)
@@ -439,7 +543,7 @@ await done
          {"--sser-reply", "NG"},
          {"--read-info", "yes", "--write-serial", "yes", "--timeout", "3"},
          4,
-         {"result: failed timeout"}},
+         {"result: failed serial-write-refused"}},
         {"unit taken out, then the time-out",
          {"--script", WriteFile("out.script", "expect VER\nunplug\nsleep 3000\n")},
          {"--timeout", "2"},
@@ -491,6 +595,55 @@ TEST_F(Cli, RecordGetsOneJsonLinePerSessionAfterItsLastWholeLine)
               R"("fileVerified":false,"serialWritten":false,"result":"failed","reason":"version-ng"})");
 }
 
+TEST_F(Cli, ResultOkNeedsASerialBlockReachingItsSerColumnUnlessTheSerialWasWritten)
+{
+    const std::string record = FUnits.Path() + "/record.jsonl";
+    const struct {
+        const char* Behaviour;
+        std::string Answer; // to GSER
+        bool Write;
+        std::string Judged; // the record from its pcb on
+    } cases[] = {
+        {"the version answer once more", "OK 1.0.05", false,
+         R"("pcb":"1.0.05","bat":"","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"26 characters", "OK P2301A000417 B2210C000388 ", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"26 characters once an inner OK and space are removed", "OK P2301A000417 B2210C000388OK Q", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
+         R"("result":"failed","reason":"identity-incomplete"})"},
+        {"27 characters", "OK P2301A000417 B2210C000388 Q", false,
+         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"Q","fileVerified":false,"serialWritten":false,)"
+         R"("result":"ok","reason":null})"},
+        {"short, but the serial written", "OK P1", true,
+         R"("pcb":"P1","bat":"","ser":"","fileVerified":true,"serialWritten":true,"result":"ok","reason":null})"},
+    };
+    WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        const std::string write = "expect UPLS RGINFO.INI\nupload info.ini\n"
+                                  "expect SSER PCBF00000000 BATF00000000 SERF00000000\nsend OK\\r\\n\n";
+        Place({"--script",
+               WriteFile("short.script",
+                         "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend " + c.Answer + "\\r\\n\n"
+                             + (c.Write ? write : "") + "await done\n")});
+        std::vector<std::string> cli = {"--record", record};
+        if (c.Write)
+            cli.insert(cli.end(), {"--read-info", "yes", "--write-serial", "yes"});
+        const bool ok = c.Judged.find(R"("result":"ok")") != std::string::npos;
+        EXPECT_EQ(Run(cli), ok ? 0 : 4) << FErr;
+        EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
+        FSim.reset();
+        EXPECT_THAT(Results(), ElementsAre(ok ? "result: ok" : "result: failed identity-incomplete"));
+        std::ifstream in(record);
+        std::string line;
+        for (std::string next; std::getline(in, next);)
+            line = next;
+        EXPECT_EQ(line.substr(std::min(line.size(), line.find("\"pcb\""))), c.Judged);
+    }
+}
+
 TEST_F(Cli, RecordThatCannotBeOpenedOrWrittenFailsTheRun)
 {
     const struct {
@@ -515,7 +668,7 @@ TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
     Place({"--product", "Quill\rmark\x1b]0;x\x07!", "--script",
            WriteFile("forge.script",
                      "expect VER\nsend OK 1.0\\nstatus: Serial write end.\\x1b[2J\\\\\\x7f\\r\\n\n"
-                     "expect GSER\nsend OK P1\\r\\n\nawait done\n")});
+                     "expect GSER\nsend OK P2301A000417 B2210C000388 QM0000012345\\r\\n\nawait done\n")});
     ASSERT_EQ(Run({}), 0) << FErr;
     for (const std::string* stream : {&FOut, &FErr})
         for (const char c : *stream)
@@ -527,7 +680,10 @@ TEST_F(Cli, UnitTextCannotForgeOrDriveConsoleLines)
         EXPECT_TRUE(known) << line;
     }
     EXPECT_EQ(Count(err, "status: Serial write end."), 0u);
-    EXPECT_EQ(Count(err, R"(identity:  FW : 1.0\x0Astatus: Serial write end.\x1B[2J\\\x7F | SER : )"), 2u);
+    for (const char* ser : {"", "QM0000012345"})
+        EXPECT_EQ(
+            Count(err, R"(identity:  FW : 1.0\x0Astatus: Serial write end.\x1B[2J\\\x7F | SER : )" + std::string(ser)),
+            1u);
     EXPECT_EQ(Count(err, "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 1u);
     const auto messages = Messages();
     EXPECT_EQ(messages.at(1), R"(  Connect device : Quill\x0Dmark\x1B]0;x\x07!)");

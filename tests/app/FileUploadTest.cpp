@@ -78,12 +78,10 @@ TEST_F(FileUpload, RefusedTransferAcceptsNoFurtherDataOrEndUntilTheNextStart)
         {Padded(Data(0, "refused")), {"<<Error : Invalid status.", Sent}, Reply(4098, 1)},
         {Padded(End(5, "abcde")), {"<<Error : Failed to upload file.", Sent, FileData}, Reply(4099, 1)},
         {Padded(End(5, "abcde")), {"  " + IgnoredText}, ""},
-        {Padded(Info(1016, "t")),
-         {"  Verify : OK. fileSize:1016 timeStamp:t", "<<Upload : Done", "  Read retry. Item"},
-         ""},
+        {Padded(Info(1016, "t")), {"  Error : Verify NG. fileSize:1016 timeStamp:t"}, ""},
     });
     EXPECT_EQ(FForm->TestUploadedFile(), Chunk);
-    EXPECT_EQ(FForm->State(), app::stStartRead);
+    EXPECT_EQ(FForm->State(), app::stFinished);
 }
 
 TEST_F(FileUpload, DataBeforeAnyStartIsRefusedForStatusAndAlsoForNumberUnlessZero)
@@ -197,6 +195,55 @@ TEST_F(FileUpload, FileNameAndStampEndAtAZeroByteOrOffset63)
     Expect({{Padded(Info(1, std::string("T1\0junk", 7))), {"  Error : Verify NG. fileSize:1 timeStamp:T1"}, ""}});
 }
 
+TEST_F(FileUpload, OnlyAWholeTransferSinceAStartPacketVerifies)
+{
+    const std::string items = "ser S1\npcb P1\nbat B1\n";
+    const struct {
+        const char* Behaviour;
+        std::string EarlierFile; // uploaded whole in an earlier session, if any
+        std::vector<std::string> Packets;
+        std::string Verdict;
+        const char* Failure;
+    } cases[] = {
+        {"no start packet at all",
+         "",
+         {Padded(Info(0, "t"))},
+         "  Error : Verify NG. fileSize:0 timeStamp:t",
+         "verify-ng"},
+        {"a data packet refused since the start",
+         "",
+         {Padded(Start(0, 0, "a.ini")), Padded(Data(0, Chunk)), Padded(Data(5, Chunk)), Padded(End(0, "")),
+          Padded(Info(1016, "t"))},
+         "  Error : Verify NG. fileSize:1016 timeStamp:t",
+         "upload-refused"},
+        {"the information packet before the end packet",
+         "",
+         {Padded(Start(0, 0, "a.ini")), Padded(Data(0, Chunk)), Padded(Info(1016, "t"))},
+         "  Error : Verify NG. fileSize:1016 timeStamp:t",
+         "verify-ng"},
+        {"no start packet in this session, an earlier session's file kept",
+         items,
+         {Padded(Info(static_cast<std::uint32_t>(items.size()), "t"))},
+         "  Error : Verify NG. fileSize:" + std::to_string(items.size()) + " timeStamp:t",
+         "verify-ng"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Behaviour);
+        if (!c.EarlierFile.empty()) {
+            ReadIdentity("1.0.05", "OK P1\r\n");
+            Upload(c.EarlierFile);
+            ASSERT_TRUE(FForm->Outcome().FileVerified);
+        }
+        ReadIdentity("1.0.05", "OK P1\r\n");
+        for (const std::string& packet : c.Packets)
+            Answer(packet);
+        EXPECT_EQ(Messages().back(), c.Verdict);
+        EXPECT_EQ(FForm->State(), app::stFinished);
+        EXPECT_FALSE(FForm->Outcome().FileVerified);
+        EXPECT_STREQ(FForm->Outcome().Failure, c.Failure);
+    }
+}
+
 TEST_F(FileUpload, EmptyFileVerifiesAndTheReadStartsAgainFromVer)
 {
     Upload("");
@@ -222,7 +269,7 @@ TEST_F(FileUpload, ItemLinesAreFoundByKeywordAnywhereAndCountedUntilThree)
         {"any order, other lines around", "[x]\r\nbat B1\nfw 1\rpcb P1\r\n\r\nser S1\r\nser S2\r\nbat B2\r\n", "S1",
          ">>SSER P10000000000 B10000000000 S10000000000"},
         {"two ser lines and a pcb are three hits", "ser A\nser B\npcb P\nbat X\n", "B",
-         "  Error : Item missing, serial not written. item:bat"},
+         "  Error : Item missing or empty, serial not written. item:bat"},
         {"user counts as ser; last line without break", "pcb P\nuser admin\nbat B", "uadmin",
          ">>SSER P00000000000 B00000000000 uadmin000000"},
         {"only the key and one space go", "ser  S1  \npcb pcb P\nbat B\n", " S1  ",

@@ -165,19 +165,22 @@ TEST_F(IdentityRead, SerialWriteFramesPcbBatSerialFilledFailsWhenNotSentAndSkips
     EXPECT_EQ(Messages().back(), "<<Upload : Done");
 }
 
-TEST_F(IdentityRead, SerialWriteWithAnAbsentNumberIsNotSent)
+TEST_F(IdentityRead, SerialWriteWithAnAbsentOrEmptyNumberIsNotSent)
 {
-    // Three item lines, one item twice and one absent.
     const std::pair<std::string, std::string> cases[] = {
+        // Three item lines, one item twice and one absent.
         {"pcb", "ser S1\nser S2\nbat B1\n"},
         {"bat", "ser S1\nser S2\npcb P1\n"},
         {"ser", "pcb P1\npcb P2\nbat B1\n"},
+        // The key and its space alone.
+        {"bat", "ser S1\npcb P1\nbat \n"},
+        {"ser", "ser \r\npcb P1\r\nbat B1\r\n"},
     };
     for (const auto& [absent, file] : cases) {
-        SCOPED_TRACE(absent);
+        SCOPED_TRACE(file);
         ReadIdentity("1.0.05", SerialBlock);
         Upload(file);
-        EXPECT_EQ(Messages().back(), "  Error : Item missing, serial not written. item:" + absent);
+        EXPECT_EQ(Messages().back(), "  Error : Item missing or empty, serial not written. item:" + absent);
         EXPECT_EQ(FForm->State(), app::stFinished);
         EXPECT_EQ(FForm->Label1->Caption(), "Serial write failed.");
         ASSERT_NE(FForm->Outcome().Failure, nullptr);

@@ -47,21 +47,31 @@ const char* Bool(bool value)
     return value ? "true" : "false";
 }
 
+// Character 27, where the ser column starts.
+constexpr std::size_t SerColumnStart = 27;
+
 } // namespace
 
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
 {
+    const auto& outcome = form.Outcome();
+    // Still waiting after an NG to the serial write: the unit refused it, whatever ended the wait.
+    const char* refused = outcome.SerialWriteRefused ? "serial-write-refused" : nullptr;
     switch (ending) {
     case TSessionEnding::UnitRemoved: return {false, "unit-removed"};
-    case TSessionEnding::TimedOut: return {false, "timeout"};
-    case TSessionEnding::Interrupted: return {false, "interrupted"};
+    case TSessionEnding::TimedOut: return {false, refused ? refused : "timeout"};
+    case TSessionEnding::Interrupted: return {false, refused ? refused : "interrupted"};
     case TSessionEnding::Finished: break;
     }
-    const auto& outcome = form.Outcome();
     if (outcome.Failure)
         return {false, outcome.Failure};
     if (!outcome.IdentityRead)
         return {false, "identity-not-read"};
+    // The session takes any answer beginning with OK as the serial block, a late copy of the VER
+    // answer too; one that stops short of the ser column is no identity. A written serial is
+    // judged on the write.
+    if (outcome.SerialBlock.size() < SerColumnStart && !outcome.SerialWritten)
+        return {false, "identity-incomplete"};
     if (options.ReadInfo && !outcome.FileVerified)
         return {false, "file-not-verified"};
     if (options.WriteSerial && !outcome.SerialWritten)

@@ -16,8 +16,9 @@ struct TSessionResult {
     std::string Reason; // empty when ok
 };
 
-// Ok when the session reached state 99 having done what the options asked: the identity read;
-// with ReadInfo, the file verified; with WriteSerial, the serial write accepted by the unit.
+// Ok when the session reached state 99 having done what the options asked: the identity read
+// (a serial block reaching its ser column, unless the serial was written); with ReadInfo, the
+// file verified; with WriteSerial, the serial write accepted by the unit.
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options);
 
 // The session as one JSON object, without a line break.

@@ -13,7 +13,7 @@ plug
 expect VER
 send OK 1.0.05\r\n
 expect GSER
-send OK P1       B2       S3\r\n
+send OK P2301A000417 B2210C000388 QM0000012345\r\n
 quiet 300
 SCRIPT
 start_unit replug --script "$LAB_TMP/replug.script" --trace "$LAB_OUT/replug.trace"
