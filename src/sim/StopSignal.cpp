@@ -1,52 +1,48 @@
 #include "StopSignal.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 
 namespace sim {
 
 namespace {
 
 int StopReadFd = -1;
-int StopWriteFd = -1;
-std::atomic<bool> StopRequested{false};
 
-void HandleStopSignal(int)
+sigset_t StopSignals()
 {
-    const int savedErrno = errno;
-    StopRequested.store(true);
-    const char byte = 1;
-    // The pipe is never drained, so one byte is enough and a full pipe is harmless.
-    [[maybe_unused]] const ssize_t written = ::write(StopWriteFd, &byte, 1);
-    errno = savedErrno;
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
 }
 
 } // namespace
 
 bool TStopSignal::Install(std::string& error)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = std::string("cannot create the stop pipe: ") + std::strerror(errno);
+    // Blocked, and taken as a descriptor that stays readable while the signal is pending: no
+    // handler runs, so none can be held back (as a sanitizer's runtime may hold one back from a
+    // thread in poll), and every thread made later inherits the mask.
+    const sigset_t stop = StopSignals();
+    if (const int failed = pthread_sigmask(SIG_BLOCK, &stop, nullptr); failed != 0) {
+        error = std::string("cannot block the stop signals: ") + std::strerror(failed);
         return false;
     }
-    StopReadFd = fds[0];
-    StopWriteFd = fds[1];
-
-    struct sigaction action {};
-    action.sa_handler = HandleStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    StopReadFd = ::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (StopReadFd < 0) {
+        error = std::string("cannot watch the stop signals: ") + std::strerror(errno);
+        return false;
+    }
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0
-        || sigaction(SIGPIPE, &ignore, nullptr) != 0) {
-        error = std::string("cannot install signal handlers: ") + std::strerror(errno);
+    if (sigaction(SIGPIPE, &ignore, nullptr) != 0) {
+        error = std::string("cannot ignore SIGPIPE: ") + std::strerror(errno);
         return false;
     }
     return true;
@@ -59,7 +55,9 @@ int TStopSignal::StopFd()
 
 bool TStopSignal::IsRequested()
 {
-    return StopRequested.load();
+    sigset_t pending;
+    sigemptyset(&pending);
+    return sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
 }
 
 } // namespace sim
