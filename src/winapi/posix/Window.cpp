@@ -162,8 +162,8 @@ void RunTimers()
         }
         if (!due.empty()) {
             lock.unlock();
-            for (const auto& [window, id] : due)
-                rtl::TMainThreadQueue::Instance().Post([window, id] { DeliverTimer(window, id); });
+            for (const auto& key : due)
+                rtl::TMainThreadQueue::Instance().Post([key] { DeliverTimer(key.first, key.second); });
             lock.lock();
             continue;
         }
