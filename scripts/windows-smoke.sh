@@ -106,8 +106,14 @@ run_window() {
     sleep 0.1
   done
   [ -n "$window" ] || fail "tolvane.exe showed no window captioned TOLVANE at $dpi dpi"
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  width=$WIDTH height=$HEIGHT
+  # The X window can be found before Wine has given it the size the program set: its size is
+  # taken once it is the one expected, or as it stands after 10 s.
+  for _ in $(seq 100); do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    width=$WIDTH height=$HEIGHT
+    [ "$width" -eq $((242 * dpi / 96)) ] && [ "$height" -gt $((92 * dpi / 96)) ] && break
+    sleep 0.1
+  done
   echo "window captioned TOLVANE is up at $dpi dpi: ${width}x${height} with its menu bar"
   [ "$width" -eq $((242 * dpi / 96)) ] || fail "at $dpi dpi the window is $width wide, not $((242 * dpi / 96))"
   [ "$height" -gt $((92 * dpi / 96)) ] || fail "at $dpi dpi the window is $height high, not more than $((92 * dpi / 96))"
