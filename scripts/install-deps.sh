@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; silent when all are present.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic)
+packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic python3 python3-jsonschema)
 # The hidraw device source enumerates and watches devices through libudev.
 packages+=(libudev-dev)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
