@@ -8,10 +8,21 @@ THidApi HidApi;
 
 namespace {
 HMODULE gHidLibrary = nullptr;
+int gHidBindings = 0;
+
+void ReleaseHid()
+{
+    CloseLibrary(gHidLibrary);
+    HidApi = THidApi{};
 }
+} // namespace
 
 bool BindHid()
 {
+    if (gHidBindings > 0) {
+        ++gHidBindings;
+        return true;
+    }
     if (!OpenLibrary(gHidLibrary, "HID.dll"))
         return false;
     bool allFound = true;
@@ -22,15 +33,18 @@ bool BindHid()
     FindRequiredEntryInto(gHidLibrary, "HidP_GetCaps", HidApi.HidP_GetCaps, allFound);
     FindRequiredEntryInto(gHidLibrary, "HidD_GetProductString", HidApi.HidD_GetProductString, allFound);
     FindRequiredEntryInto(gHidLibrary, "HidD_GetNumInputBuffers", HidApi.HidD_GetNumInputBuffers, allFound);
-    if (!allFound)
-        UnbindHid();
-    return allFound;
+    if (!allFound) {
+        ReleaseHid();
+        return false;
+    }
+    gHidBindings = 1;
+    return true;
 }
 
 void UnbindHid()
 {
-    CloseLibrary(gHidLibrary);
-    HidApi = THidApi{};
+    if (gHidBindings > 0 && --gHidBindings == 0)
+        ReleaseHid();
 }
 
 bool HidBound()

@@ -15,7 +15,8 @@ struct THidApi {
     decltype(&::HidD_GetNumInputBuffers) HidD_GetNumInputBuffers = nullptr;
 };
 
-// Process-wide, without reference count: one controller per process binds and unbinds.
+// Process-wide and counted: each controller binds on creation and unbinds when it goes; the
+// library is let go with the last one. Main thread only.
 extern THidApi HidApi;
 
 bool BindHid();

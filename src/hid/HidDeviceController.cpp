@@ -56,9 +56,9 @@ HWND CreateNotifyWindow()
 
 THidDeviceController::THidDeviceController(rtl::TComponent* owner) : rtl::TComponent(owner)
 {
-    if (BindSetupApi())
-        BindHid();
-    if (HidBound()) {
+    FSetupApiBound = BindSetupApi();
+    FHidBound = FSetupApiBound && BindHid();
+    if (FHidBound) {
         HidApi.HidD_GetHidGuid(&FInterfaceGuid);
         FNotifyWnd = CreateNotifyWindow();
         if (FNotifyWnd) {
@@ -99,9 +99,10 @@ THidDeviceController::~THidDeviceController()
         }
     }
     FDevices.clear();
-    if (HidBound())
+    if (FHidBound)
+        UnbindHid();
+    if (FSetupApiBound)
         UnbindSetupApi();
-    UnbindHid();
 }
 
 void THidDeviceController::HandleNotifyMessage(TMessage& Message)
@@ -242,7 +243,8 @@ bool THidDeviceController::AcquireById(THidDevice*& Device, std::int32_t VendorI
     for (std::size_t index = 0; index < FDevices.size(); ++index) {
         const HIDD_ATTRIBUTES& id = FDevices[index]->FHidAttributes;
         const bool eligible = static_cast<std::int32_t>(id.VendorID) == VendorId
-            && (static_cast<std::int32_t>(id.ProductID) == ProductId || ProductId == -1);
+            && (static_cast<std::int32_t>(id.ProductID) == ProductId || ProductId == -1)
+            && (!FAcquireFilter || FAcquireFilter(*FDevices[index]));
         if (AcquireAt(Device, static_cast<std::int32_t>(index), eligible))
             return true;
     }

@@ -7,9 +7,11 @@
 #include "winapi/winapi.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hid {
@@ -40,6 +42,9 @@ public:
     void HandleNotifyMessage(TMessage& Message);
     // Another controller, in this process or another, holds the device now.
     bool InUseElsewhere(const THidDevice* Device) const;
+    // AcquireById passes over a device this rejects, as if its identifiers did not match.
+    using TAcquireFilter = std::function<bool(const THidDevice&)>;
+    void SetAcquireFilter(TAcquireFilter accept) { FAcquireFilter = std::move(accept); }
 
     std::int32_t DevThreadSleepTime() const { return FDevThreadSleepTime; }
     void SetDevThreadSleepTime(std::int32_t value);
@@ -98,6 +103,10 @@ private:
     std::int32_t FLastChangeParam = 0;
     HWND FNotifyWnd = nullptr;
     bool FWatchingClaims = false;
+    TAcquireFilter FAcquireFilter;
+    // What this controller bound, and so unbinds.
+    bool FSetupApiBound = false;
+    bool FHidBound = false;
 };
 
 } // namespace hid

@@ -8,10 +8,21 @@ TSetupApi SetupApi;
 
 namespace {
 HMODULE gSetupApiLibrary = nullptr;
+int gSetupApiBindings = 0;
+
+void ReleaseSetupApi()
+{
+    CloseLibrary(gSetupApiLibrary);
+    SetupApi = TSetupApi{};
 }
+} // namespace
 
 bool BindSetupApi()
 {
+    if (gSetupApiBindings > 0) {
+        ++gSetupApiBindings;
+        return true;
+    }
     if (!OpenLibrary(gSetupApiLibrary, "SetupApi.dll"))
         return false;
     bool allFound = true;
@@ -24,15 +35,18 @@ bool BindSetupApi()
                           SetupApi.SetupDiGetDeviceRegistryPropertyA, allFound);
     FindRequiredEntryInto(gSetupApiLibrary, "SetupDiDestroyDeviceInfoList", SetupApi.SetupDiDestroyDeviceInfoList,
                           allFound);
-    if (!allFound)
-        UnbindSetupApi();
-    return allFound;
+    if (!allFound) {
+        ReleaseSetupApi();
+        return false;
+    }
+    gSetupApiBindings = 1;
+    return true;
 }
 
 void UnbindSetupApi()
 {
-    CloseLibrary(gSetupApiLibrary);
-    SetupApi = TSetupApi{};
+    if (gSetupApiBindings > 0 && --gSetupApiBindings == 0)
+        ReleaseSetupApi();
 }
 
 bool SetupApiBound()
