@@ -47,7 +47,7 @@ std::string Text(const char* text)
 struct THidParent {
     unsigned Vendor = 0, Product = 0;
     unsigned long Number = 0;
-    std::string Name, Driver, DevPath;
+    std::string Name, Driver, SysPath;
 };
 
 bool ReadHidParent(udev_device* hidraw, THidParent& parent)
@@ -65,7 +65,7 @@ bool ReadHidParent(udev_device* hidraw, THidParent& parent)
     parent.Number = dot == std::string::npos ? 0 : std::strtoul(sysname.c_str() + dot + 1, nullptr, 16);
     parent.Name = Text(udev_device_get_property_value(hid, "HID_NAME"));
     parent.Driver = Text(udev_device_get_driver(hid));
-    parent.DevPath = Text(udev_device_get_devpath(hid));
+    parent.SysPath = Text(udev_device_get_syspath(hid));
     return true;
 }
 
@@ -112,8 +112,12 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
     TDeviceIdentity identity;
     identity.VendorId = static_cast<USHORT>(parent.Vendor);
     identity.ProductId = static_cast<USHORT>(parent.Product);
+    // The unit's place: its USB device's sysfs path, named by the ports it hangs from, so the
+    // same for any unit in the same cradle. A device with no USB parent (uhid) has its own.
+    std::string location = parent.SysPath;
     // Windows reports the USB device's release number and product string where there is one.
     if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(hidraw, "usb", "usb_device")) {
+        location = Text(udev_device_get_syspath(usb));
         identity.VersionNumber = static_cast<USHORT>(
             std::strtoul(Text(udev_device_get_sysattr_value(usb, "bcdDevice")).c_str(), nullptr, 16));
         identity.Product = Text(udev_device_get_sysattr_value(usb, "product"));
@@ -148,7 +152,7 @@ std::vector<TDeviceRecord> RecordsOf(udev_device* hidraw)
         record.Identity.Instance = InstanceBase | static_cast<DWORD>((parent.Number & 0x7FFFFF) << 8) | index;
         record.HardwareIds = HardwareIdsOf(record.Identity, collectionId);
         record.Service = parent.Driver;
-        record.Location = parent.DevPath;
+        record.Location = location;
         records.push_back(std::move(record));
     }
     return records;

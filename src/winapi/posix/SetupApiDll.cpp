@@ -23,8 +23,8 @@ struct TProperty {
     std::string Bytes;
 };
 
-// What the device's source knows and Windows keeps a property for. A virtual unit knows none,
-// so every read fails as Windows fails one for a property the device node does not have.
+// What the device's source knows and Windows keeps a property for. A property the source does
+// not know fails as Windows fails one the device node does not have.
 std::optional<TProperty> PropertyOf(const TDeviceRecord& record, DWORD property)
 {
     std::string text;

@@ -75,4 +75,13 @@ bool FillUnitAddress(const std::string& path, sockaddr_un& address)
     return true;
 }
 
+std::string UnitNameOf(const std::string& socketPath)
+{
+    std::string name = socketPath.substr(socketPath.rfind('/') + 1);
+    const std::size_t suffix = std::char_traits<char>::length(UnitSocketSuffix);
+    if (name.size() > suffix && name.compare(name.size() - suffix, suffix, UnitSocketSuffix) == 0)
+        name.resize(name.size() - suffix);
+    return name;
+}
+
 } // namespace winapi::posix

@@ -22,6 +22,8 @@ std::optional<std::string> CheckUnitDirectory(const std::string& path);
 bool IsUnitSocketName(const std::string& name);
 
 inline constexpr const char* UnitSocketSuffix = ".sock";
+// The unit's name, which is also its location: its socket's file name without the suffix.
+std::string UnitNameOf(const std::string& socketPath);
 
 // The address of the unit socket at `path`; false when the path is too long for one.
 bool FillUnitAddress(const std::string& path, sockaddr_un& address);

@@ -2,6 +2,7 @@
 
 #include "SubstituteCounters.h"
 #include "UnitConnection.h"
+#include "UnitDirectory.h"
 #include "UnitHello.h"
 
 #include <algorithm>
@@ -141,7 +142,7 @@ std::vector<TDeviceRecord> TUnitRegistry::Scan(const std::string& directory, con
     for (auto& [entryPath, entry] : FEntries) {
         entry.AnnounceAt.reset();
         if (entry.State == TUnitState::Known)
-            records.push_back({entryPath, entry.Identity});
+            records.push_back({entryPath, entry.Identity, {}, {}, UnitNameOf(entryPath)});
         else if (entry.State == TUnitState::Greeting)
             DiagnoseOnce("unit " + entryPath + " has not greeted; it is taken once it does");
     }
