@@ -96,7 +96,12 @@ void TForm1::StartUpload(const AnsiString& packet)
     FOutcome.UploadRefused = false;
     FUploadSize = ResponseDword(packet, 4);
     FUploadTimeStamp = ResponseDword(packet, 8);
-    AddLog(rtl::Format("Upload : Started. fileName:%s", PacketText(packet, 12).c_str()), mkIncoming);
+    FOutcome.UploadStarted = true;
+    FOutcome.FileName = PacketText(packet, 12);
+    FOutcome.FileSize = FUploadSize;
+    FOutcome.FileTimeStamp.reset();
+    FOutcome.FileParsed = false;
+    AddLog(rtl::Format("Upload : Started. fileName:%s", FOutcome.FileName.c_str()), mkIncoming);
     SendCommand(Reply(StartReply, false));
 }
 
@@ -152,6 +157,7 @@ void TForm1::VerifyUpload(const AnsiString& packet)
 {
     const std::int32_t size = ResponseDword(packet, 4);
     const AnsiString stamp = PacketText(packet, 8);
+    FOutcome.FileTimeStamp = stamp;
     // Sizes alone can agree on a file the tool dropped part of, or whose end never came.
     const bool whole = FUploadStarted && !FOutcome.UploadRefused && FUploadEnded == 1;
     if (!whole || static_cast<std::int64_t>(FUploadStream->size()) != static_cast<std::int64_t>(size)) {
@@ -188,6 +194,10 @@ void TForm1::ParseUploadedFile()
     FSerialNo.clear();
     FPcbNo.clear();
     FBatteryNo.clear();
+    FOutcome.FileParsed = true;
+    FOutcome.FilePcb.reset();
+    FOutcome.FileBat.reset();
+    FOutcome.FileSer.reset();
     int hits = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const AnsiString& line = lines[i];
@@ -198,12 +208,15 @@ void TForm1::ParseUploadedFile()
         }
         if (rtl::Contains(line, "ser")) {
             FSerialNo = rtl::StringReplaceAll(line, "ser ", "");
+            FOutcome.FileSer = FSerialNo;
             ++hits;
         } else if (rtl::Contains(line, "pcb")) {
             FPcbNo = rtl::StringReplaceAll(line, "pcb ", "");
+            FOutcome.FilePcb = FPcbNo;
             ++hits;
         } else if (rtl::Contains(line, "bat")) {
             FBatteryNo = rtl::StringReplaceAll(line, "bat ", "");
+            FOutcome.FileBat = FBatteryNo;
             ++hits;
         }
         if (hits >= 3)

@@ -136,6 +136,10 @@ void TForm1::StartSerialWrite()
         FState = stFinished;
         return;
     }
+    FOutcome.SerialSent = true;
+    FOutcome.SentPcb = FPcbNo;
+    FOutcome.SentBat = FBatteryNo;
+    FOutcome.SentSer = FSerialNo;
     FState = stSerialWriteWait;
 }
 

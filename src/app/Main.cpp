@@ -9,6 +9,8 @@
 
 #include "TolvaneVersion.h"
 
+#include <utility>
+
 namespace app {
 
 using rtl::TNotifyEvent;
@@ -126,6 +128,8 @@ void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
         Log("Connect device : " + FOutcome.Product);
         FState = stStartRead;
         Timer1->SetEnabled(true);
+        if (OnSessionStart)
+            OnSessionStart(this);
     } else if (FState == stFinished) {
         Label1->SetCaption(CradleText);
         FState = stIdle;
@@ -158,6 +162,11 @@ void TForm1::FindDevice()
             return;
         }
     }
+}
+
+void TForm1::SetUnitFilter(hid::THidDeviceController::TAcquireFilter accept)
+{
+    HidCtrl1->SetAcquireFilter(std::move(accept));
 }
 
 std::vector<std::string> TForm1::UnitsInUse() const

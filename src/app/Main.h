@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,8 @@ public:
     // menus; none detaches it.
     void SetPeer(TFormPeer* peer);
 
+    // Raised when a session takes its unit, after its connect line.
+    rtl::TNotifyEvent OnSessionStart;
     // Raised when a session gives its unit back: in state 99 when it finished, in the state
     // it had reached when the unit was taken out. Front ends count and report sessions by it.
     rtl::TNotifyEvent OnSessionEnd;
@@ -149,11 +152,26 @@ public:
         bool SerialWritten = false;      // the unit accepted the serial write
         bool SerialWriteRefused = false; // the unit answered the serial write NG
         const char* Failure = nullptr;   // why the read ended without its work done, if it did
+        // The serial write command, once it went out whole: its three fields as sent.
+        bool SerialSent = false;
+        AnsiString SentPcb, SentBat, SentSer;
+        // The file, once a start packet was taken: its name and size as announced there, the
+        // verify packet's time stamp once one came, and the items the verified file held.
+        bool UploadStarted = false;
+        AnsiString FileName;
+        std::int32_t FileSize = 0;
+        std::optional<AnsiString> FileTimeStamp;
+        bool FileParsed = false;
+        std::optional<AnsiString> FilePcb, FileBat, FileSer;
     };
     const TSessionOutcome& Outcome() const { return FOutcome; }
     std::int32_t State() const { return FState; }
     // A unit is lent to the session.
     bool HoldsUnit() const { return FHidDevice != nullptr; }
+    // The unit lent to the session, if any.
+    const hid::THidDevice* Unit() const { return FHidDevice; }
+    // Ties the session to the units this accepts; the others are passed over.
+    void SetUnitFilter(hid::THidDeviceController::TAcquireFilter accept);
 
     // True while a step could change something: a session to walk, a state line to write or
     // menus to update. Otherwise the platform timer rests until a report or device change.
