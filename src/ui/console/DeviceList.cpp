@@ -2,6 +2,7 @@
 
 #include "ConsoleLoop.h"
 #include "ConsoleText.h"
+#include "SessionReport.h"
 
 #include "hid/Hid.h"
 #include "hid/HidControllerClass.h"
@@ -34,7 +35,7 @@ public:
 
 using rtl::Hex4;
 
-int ListDevices(std::ostream& out, std::ostream& err)
+int ListDevices(std::ostream& out, std::ostream& err, bool json, const std::vector<std::string>& devices)
 {
     TConsoleLoop loop;
     TDeviceLister lister;
@@ -58,13 +59,30 @@ int ListDevices(std::ostream& out, std::ostream& err)
     }
     for (std::size_t i = 0; i < controller.Count(); ++i) {
         hid::THidDevice* device = controller.Devices(i);
+        if (!DeviceChosen(devices, *device))
+            continue;
         HIDP_CAPS caps;
         device->ReadCapabilities(caps);
-        out << Hex4(device->HidAttributes().VendorID) << ':' << Hex4(device->HidAttributes().ProductID) << '\t'
-            << EscapeControls(rtl::Utf8FromUtf16(device->GetProductText())) << '\t'
-            << EscapeControls(device->DeviceInfo().FInterfacePath) << '\t' << Hex4(caps.UsagePage) << ':'
-            << Hex4(caps.Usage) << ' ' << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/'
-            << caps.FeatureReportByteLength << (controller.InUseElsewhere(device) ? "\tin use" : "") << '\n';
+        const auto& id = device->HidAttributes();
+        const std::string product = rtl::Utf8FromUtf16(device->GetProductText());
+        const std::string& path = device->DeviceInfo().FInterfacePath;
+        const std::string& location = device->DeviceInfo().FLocation;
+        const bool inUse = controller.InUseElsewhere(device);
+        if (json) {
+            out << "{\"vendorId\":\"" << Hex4(id.VendorID) << "\",\"productId\":\"" << Hex4(id.ProductID)
+                << "\",\"product\":" << JsonString(product) << ",\"path\":" << JsonString(path) << ",\"usagePage\":\""
+                << Hex4(caps.UsagePage) << "\",\"usage\":\"" << Hex4(caps.Usage)
+                << "\",\"inputLength\":" << caps.InputReportByteLength
+                << ",\"outputLength\":" << caps.OutputReportByteLength
+                << ",\"featureLength\":" << caps.FeatureReportByteLength
+                << ",\"location\":" << (location.empty() ? "null" : JsonString(location))
+                << ",\"inUse\":" << (inUse ? "true" : "false") << "}\n";
+            continue;
+        }
+        out << Hex4(id.VendorID) << ':' << Hex4(id.ProductID) << '\t' << EscapeControls(product) << '\t'
+            << EscapeControls(path) << '\t' << Hex4(caps.UsagePage) << ':' << Hex4(caps.Usage) << ' '
+            << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/' << caps.FeatureReportByteLength
+            << (inUse ? "\tin use" : "") << '\n';
     }
     return 0;
 }

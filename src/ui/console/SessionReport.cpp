@@ -4,6 +4,10 @@
 
 #include "rtl/CodePage.h"
 
+#include "TolvaneVersion.h"
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,8 +22,6 @@
 #endif
 
 namespace console {
-
-namespace {
 
 std::string Utc(std::chrono::system_clock::time_point time)
 {
@@ -37,9 +39,21 @@ std::string Utc(std::chrono::system_clock::time_point time)
     return text;
 }
 
+namespace {
+
+std::string Text(const rtl::AnsiString& cp932)
+{
+    return JsonString(rtl::Utf8FromCp932(cp932));
+}
+
 std::string Text(bool present, const rtl::AnsiString& cp932)
 {
-    return present ? JsonString(rtl::Utf8FromCp932(cp932)) : "null";
+    return present ? Text(cp932) : "null";
+}
+
+std::string Text(const std::optional<rtl::AnsiString>& cp932)
+{
+    return cp932 ? Text(*cp932) : "null";
 }
 
 const char* Bool(bool value)
@@ -47,10 +61,64 @@ const char* Bool(bool value)
     return value ? "true" : "false";
 }
 
+std::string Triple(const rtl::AnsiString& pcb, const rtl::AnsiString& bat, const rtl::AnsiString& ser)
+{
+    return "{\"pcb\":" + Text(pcb) + ",\"bat\":" + Text(bat) + ",\"ser\":" + Text(ser) + "}";
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+#ifdef _WIN32
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size))
+        return {};
+#else
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+#endif
+    return name;
+}
+
+std::string FileRecord(const app::TForm1::TSessionOutcome& outcome)
+{
+    if (!outcome.UploadStarted)
+        return "null";
+    const std::string items = outcome.FileParsed ? "{\"pcb\":" + Text(outcome.FilePcb)
+            + ",\"bat\":" + Text(outcome.FileBat) + ",\"ser\":" + Text(outcome.FileSer) + "}"
+                                                 : "null";
+    return "{\"name\":" + Text(outcome.FileName) + ",\"size\":" + std::to_string(outcome.FileSize) + ",\"timeStamp\":"
+        + Text(outcome.FileTimeStamp) + ",\"verified\":" + Bool(outcome.FileVerified) + ",\"items\":" + items + "}";
+}
+
 // Character 27, where the ser column starts.
 constexpr std::size_t SerColumnStart = 27;
 
 } // namespace
+
+TUnitDescription DescribeUnit(const hid::THidDevice& device)
+{
+    TUnitDescription unit;
+    unit.VendorId = device.HidAttributes().VendorID;
+    unit.ProductId = device.HidAttributes().ProductID;
+    unit.Path = device.DeviceInfo().FInterfacePath;
+    unit.Location = device.DeviceInfo().FLocation;
+    return unit;
+}
+
+std::string SlotOf(const hid::THidDevice& device)
+{
+    const std::string& location = device.DeviceInfo().FLocation;
+    return location.empty() ? device.DeviceInfo().FInterfacePath : location;
+}
+
+bool DeviceChosen(const std::vector<std::string>& devices, const hid::THidDevice& device)
+{
+    const auto& info = device.DeviceInfo();
+    return devices.empty() || std::any_of(devices.begin(), devices.end(), [&](const std::string& wanted) {
+               return wanted == info.FInterfacePath || (!info.FLocation.empty() && wanted == info.FLocation);
+           });
+}
 
 TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, const TSessionOptions& options)
 {
@@ -79,15 +147,23 @@ TSessionResult JudgeSession(const app::TForm1& form, TSessionEnding ending, cons
     return {true, {}};
 }
 
-std::string SessionRecord(const app::TForm1& form, const TSessionResult& result,
-                          std::chrono::system_clock::time_point time)
+std::string SessionRecord(const app::TForm1::TSessionOutcome& outcome, const TSessionResult& result,
+                          const TRecordContext& context)
 {
-    const auto& outcome = form.Outcome();
-    return "{\"time\":\"" + Utc(time) + "\",\"product\":" + Text(true, outcome.Product)
+    static const std::string host = JsonString(HostName());
+    const TUnitDescription& unit = context.Unit;
+    const std::string device = "{\"vendorId\":\"" + rtl::Hex4(unit.VendorId) + "\",\"productId\":\""
+        + rtl::Hex4(unit.ProductId) + "\",\"product\":" + Text(outcome.Product) + ",\"path\":" + JsonString(unit.Path)
+        + ",\"location\":" + (unit.Location.empty() ? "null" : JsonString(unit.Location)) + "}";
+    return "{\"schema\":2,\"tool\":{\"name\":\"tolvane-cli\",\"version\":\"" TOLVANE_VERSION "\"},\"host\":" + host
+        + ",\"slot\":" + (context.Slot ? JsonString(*context.Slot) : "null") + ",\"device\":" + device
+        + ",\"started\":\"" + Utc(context.Started) + "\",\"ended\":\"" + Utc(context.Ended)
+        + "\",\"durationMs\":" + std::to_string(std::max<std::int64_t>(0, context.Duration.count()))
         + ",\"firmware\":" + Text(outcome.VersionRead, outcome.Firmware)
         + ",\"firmwareType\":" + (outcome.VersionRead ? std::to_string(outcome.FirmwareType) : "null")
-        + ",\"pcb\":" + Text(outcome.IdentityRead, outcome.Pcb) + ",\"bat\":" + Text(outcome.IdentityRead, outcome.Bat)
-        + ",\"ser\":" + Text(outcome.IdentityRead, outcome.Ser) + ",\"fileVerified\":" + Bool(outcome.FileVerified)
+        + ",\"serialBlock\":" + (outcome.IdentityRead ? Triple(outcome.Pcb, outcome.Bat, outcome.Ser) : "null")
+        + ",\"file\":" + FileRecord(outcome)
+        + ",\"written\":" + (outcome.SerialSent ? Triple(outcome.SentPcb, outcome.SentBat, outcome.SentSer) : "null")
         + ",\"serialWritten\":" + Bool(outcome.SerialWritten) + ",\"result\":\"" + (result.Ok ? "ok" : "failed")
         + "\",\"reason\":" + (result.Ok ? "null" : JsonString(result.Reason)) + "}";
 }
@@ -243,6 +319,29 @@ bool TRecordFile::Append(const std::string& line, std::string& error)
 }
 #endif
 
+TSessionReporter::TSessionReporter(app::TForm1& form, const TSessionOptions& options, std::ostream& err,
+                                   TRecordFile* record, TSlot slot, std::string prefix)
+    : FForm(form), FOptions(options), FErr(err), FRecord(record), FPrefix(std::move(prefix))
+{
+    FContext.Slot = std::move(slot);
+    form.OnSessionStart = rtl::TNotifyEvent::Of<&TSessionReporter::SessionStarted>(this);
+    form.OnSessionEnd = rtl::TNotifyEvent::Of<&TSessionReporter::SessionEnded>(this);
+}
+
+TSessionReporter::~TSessionReporter()
+{
+    FForm.OnSessionStart = {};
+    FForm.OnSessionEnd = {};
+}
+
+void TSessionReporter::SessionStarted(rtl::TObject*)
+{
+    if (const hid::THidDevice* unit = FForm.Unit())
+        FContext.Unit = DescribeUnit(*unit);
+    FContext.Started = std::chrono::system_clock::now();
+    FStartedSteady = std::chrono::steady_clock::now();
+}
+
 void TSessionReporter::SessionEnded(rtl::TObject*)
 {
     Report(FForm.State() == app::stFinished ? TSessionEnding::Finished : TSessionEnding::UnitRemoved);
@@ -257,19 +356,23 @@ void TSessionReporter::RunEnded(TSessionEnding ending)
 void TSessionReporter::Report(TSessionEnding ending)
 {
     const TSessionResult result = JudgeSession(FForm, ending, FOptions);
+    FLastResult = result;
     ++FSessions;
     if (ending == TSessionEnding::Finished)
         ++FFinished;
     if (!result.Ok)
         FFailed = true;
     if (FRecord) {
+        FContext.Ended = std::chrono::system_clock::now();
+        FContext.Duration =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStartedSteady);
         std::string error;
-        if (!FRecord->Append(SessionRecord(FForm, result, std::chrono::system_clock::now()), error)) {
-            FErr << "tolvane-cli: cannot write the record: " << error << std::endl;
+        if (!FRecord->Append(SessionRecord(FForm.Outcome(), result, FContext), error)) {
+            FErr << FPrefix << "tolvane-cli: cannot write the record: " << error << std::endl;
             FFailed = true;
         }
     }
-    FErr << "result: " << (result.Ok ? "ok" : "failed " + result.Reason) << std::endl;
+    FErr << FPrefix << "result: " << (result.Ok ? "ok" : "failed " + result.Reason) << std::endl;
 }
 
 } // namespace console

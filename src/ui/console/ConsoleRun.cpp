@@ -1,0 +1,112 @@
+#include "ConsoleRun.h"
+
+#include "rtl/Application.h"
+#include "rtl/MainThreadQueue.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <pthread.h>
+#endif
+
+namespace console {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+void Interrupt()
+{
+    gInterrupted = true;
+    rtl::TMainThreadQueue::Instance().Post([] {});
+}
+
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console come on a thread of the system's; the main
+// loop then ends the run cleanly.
+BOOL WINAPI ConsoleControl(DWORD)
+{
+    Interrupt();
+    return TRUE;
+}
+#endif
+
+} // namespace
+
+#ifdef _WIN32
+void WatchSignals()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetConsoleCtrlHandler(ConsoleControl, TRUE);
+        SetConsoleOutputCP(CP_UTF8);
+    });
+}
+#else
+// SIGINT and SIGTERM are taken by a thread of their own, which wakes the main loop; the main
+// thread then ends the run cleanly.
+void WatchSignals()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::thread([signals] {
+            for (;;) {
+                int received = 0;
+                if (sigwait(&signals, &received) == 0)
+                    Interrupt();
+            }
+        }).detach();
+    });
+}
+#endif
+
+bool Interrupted()
+{
+    return gInterrupted;
+}
+
+TRunHooks::TRunHooks(std::ostream& err, bool& closed) : FErr(err)
+{
+    rtl::Application->SetTerminateHook([&closed] { closed = true; });
+    rtl::Application->SetMessageBoxHook(
+        [this](const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags) {
+            return FActive ? FActive->Answer(text, caption, flags) : rtl::IdCancel;
+        });
+    rtl::Application->SetExceptionHook([this](const rtl::AnsiString& message) {
+        FErr << (FActive ? FActive->Prefix() : std::string()) << "tolvane-cli: exception: " << OneLine(message)
+             << std::endl;
+        if (FActive)
+            FActive->Form().Log("Exception : " + message);
+    });
+}
+
+TRunHooks::~TRunHooks()
+{
+    rtl::Application->SetExceptionHook(nullptr);
+    rtl::Application->SetMessageBoxHook(nullptr);
+    rtl::Application->SetTerminateHook(nullptr);
+}
+
+void TRunHooks::Tick(TConsolePeers& peers)
+{
+    TConsolePeers* outer = FActive;
+    FActive = &peers;
+    try {
+        peers.TickIfDue();
+    } catch (...) {
+        rtl::Application->HandleException(std::current_exception());
+    }
+    FActive = outer;
+}
+
+} // namespace console

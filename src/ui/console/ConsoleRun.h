@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ConsolePeers.h"
+
+#include <ostream>
+
+namespace console {
+
+// SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and closing the console on Windows) from here on
+// wake the main loop and mark the run interrupted.
+void WatchSignals();
+bool Interrupted();
+
+// The application's hooks for the time of a run: a confirmation is answered by the peers
+// whose tick is running, an exception leaving a handler is reported on err and logged by
+// that form, and a terminate request marks the run closed.
+class TRunHooks {
+public:
+    TRunHooks(std::ostream& err, bool& closed);
+    ~TRunHooks();
+    TRunHooks(const TRunHooks&) = delete;
+    TRunHooks& operator=(const TRunHooks&) = delete;
+
+    void SetActive(TConsolePeers* peers) { FActive = peers; }
+    // Runs the peers' due tick as the active ones.
+    void Tick(TConsolePeers& peers);
+
+private:
+    std::ostream& FErr;
+    TConsolePeers* FActive = nullptr;
+};
+
+} // namespace console
