@@ -106,6 +106,12 @@ void TForm1::Version1Click(rtl::TObject*)
 void TForm1::HidCtrl1DeviceChange(rtl::TObject*)
 {
     Log("device change.");
+    // Another device came or went while the unit is held: its session goes on. Looking for a
+    // unit now would only clear FDeviceReady and leave the session standing still for good.
+    if (FHidDevice && FHidDevice->Attached()) {
+        ScheduleStep();
+        return;
+    }
     const bool disconnected = FHidDevice && !FHidDevice->Attached();
     if (disconnected) {
         HidCtrl1->ReturnDevice(FHidDevice);

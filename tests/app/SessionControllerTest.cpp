@@ -97,6 +97,20 @@ TEST_F(SessionController, PlatformTimerIsArmedExactlyWhileAStepCanHaveAnEffect)
     EXPECT_FALSE(FForm->Timer1->Armed());
 }
 
+TEST_F(SessionController, ADeviceChangeWhileTheUnitIsHeldLeavesItsSessionGoingOn)
+{
+    Place({"--script",
+           WriteFile("held.script", "expect VER\nawait changed\nsend OK 1.0.05\\r\\n\nexpect GSER\nawait done\n")});
+    ASSERT_TRUE(RunUntil([&] { return Logged("  3 status"); }));
+    // As another unit placed or taken out would.
+    FForm->HidCtrl1DeviceChange(nullptr);
+    Touch(FUnits.Path() + "/changed");
+    ASSERT_TRUE(RunUntil([&] { return Logged(">>GSER"); }));
+    const auto messages = Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "  Connect device : Quillmark"), 1);
+    Touch(FUnits.Path() + "/done");
+}
+
 TEST_F(SessionController, UnitRemovedWhileAwaitingVersionStopsTheTimerAndANewUnitStartsAfresh)
 {
     // The unit goes on at each point the test has seen: the tool ticking in state 3, the
