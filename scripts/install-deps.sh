@@ -3,6 +3,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-gothic python3 python3-jsonschema)
+# The tests read the record's JSON lines with it.
+packages+=(nlohmann-json3-dev)
 # The hidraw device source enumerates and watches devices through libudev.
 packages+=(libudev-dev)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.

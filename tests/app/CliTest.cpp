@@ -3,6 +3,7 @@
 
 #include "CliProcess.h"
 #include "FakeUnit.h"
+#include "RecordCheck.h"
 #include "SessionFixture.h"
 
 #include <algorithm>
@@ -564,35 +565,43 @@ await done
     }
 }
 
-TEST_F(Cli, RecordGetsOneJsonLinePerSessionAfterItsLastWholeLine)
+TEST_F(Cli, RecordGetsOneLinePerSessionTrueToTheWireAfterItsLastWholeLine)
 {
     const std::string record = FUnits.Path() + "/record.jsonl";
     // What a power cut in the middle of a write leaves.
-    std::ofstream(record, std::ios::binary) << "{\"earlier\":1}\n{\"time\":\"2026-";
-    Place({"--product", "Q\"uill\\mark\x01"});
+    std::ofstream(record, std::ios::binary) << "{\"earlier\":1}\n{\"schema\":2,\"time\":\"2026-";
+    // The file's numbers are not the serial block's: the record must say which went out.
+    Place({"--product", "Q\"uill\\mark\x01", "--trace", FTrace, "--info-file",
+           WriteFile("other.ini", "ser QM0000099999\r\npcb P9999Z999999\r\nbat B9999Z999999\r\n")});
     ASSERT_EQ(Run({"--read-info", "yes", "--write-serial", "yes", "--record", record}), 0) << FErr;
     FSim.reset();
-    Place({"--script", WriteFile("ng.script", "expect VER\nsend NG\\r\\n\nawait done\n")});
+    const std::string ngTrace = FUnits.Path() + "/ng.trace";
+    Place({"--trace", ngTrace, "--script", WriteFile("ng.script", "expect VER\nsend NG\\r\\n\nawait done\n")});
     ASSERT_EQ(Run({"--record", record}), 4) << FErr;
 
     std::ifstream in(record, std::ios::binary);
-    const std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(contents.empty());
-    EXPECT_EQ(contents.back(), '\n');
-    const auto lines = Lines(contents);
-    ASSERT_EQ(lines.size(), 3u) << contents;
-    EXPECT_EQ(lines[0], "{\"earlier\":1}");
-    const std::regex time(R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z",)");
-    std::smatch stamp;
-    ASSERT_TRUE(std::regex_search(lines[1], stamp, time, std::regex_constants::match_continuous)) << lines[1];
-    EXPECT_EQ(stamp.suffix().str(),
-              R"("product":"Q\"uill\\mark\u0001","firmware":"1.0.05","firmwareType":2,"pcb":"P2301A000417",)"
-              R"("bat":"B2210C000388","ser":"QM0000012345","fileVerified":true,"serialWritten":true,)"
-              R"("result":"ok","reason":null})");
-    ASSERT_TRUE(std::regex_search(lines[2], stamp, time, std::regex_constants::match_continuous)) << lines[2];
-    EXPECT_EQ(stamp.suffix().str(),
-              R"("product":"Quillmark","firmware":null,"firmwareType":null,"pcb":null,"bat":null,"ser":null,)"
-              R"("fileVerified":false,"serialWritten":false,"result":"failed","reason":"version-ng"})");
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "{\"earlier\":1}");
+    const auto lines = ReadRecord(record, 1);
+    ASSERT_EQ(lines.size(), 2u);
+    const auto& ok = lines[0];
+    ExpectRecordTrueToTrace(ok, FTrace);
+    EXPECT_EQ(ok["written"],
+              nlohmann::json::parse(R"({"pcb":"P9999Z999999","bat":"B9999Z999999","ser":"QM0000099999"})"));
+    EXPECT_EQ(ok["serialBlock"]["ser"], "QM0000012345");
+    EXPECT_EQ(ok["device"]["product"], "Q\"uill\\mark\x01");
+    EXPECT_EQ(ok["device"]["path"], FUnits.SocketPath("quillmark"));
+    EXPECT_TRUE(ok["slot"].is_null());
+    EXPECT_EQ(ok["result"], "ok");
+    EXPECT_LE(ok["started"].get<std::string>(), ok["ended"].get<std::string>());
+
+    const auto& ng = lines[1];
+    ExpectRecordTrueToTrace(ng, ngTrace);
+    for (const char* unread : {"firmware", "serialBlock", "file", "written"})
+        EXPECT_TRUE(ng[unread].is_null()) << unread;
+    EXPECT_EQ(ng["reason"], "version-ng");
+    EXPECT_LE(ok["ended"].get<std::string>(), ng["started"].get<std::string>());
 }
 
 TEST_F(Cli, ResultOkNeedsASerialBlockReachingItsSerColumnUnlessTheSerialWasWritten)
@@ -602,45 +611,43 @@ TEST_F(Cli, ResultOkNeedsASerialBlockReachingItsSerColumnUnlessTheSerialWasWritt
         const char* Behaviour;
         std::string Answer; // to GSER
         bool Write;
-        std::string Judged; // the record from its pcb on
+        std::vector<std::string> Block; // pcb, bat, ser as recorded
+        bool Ok;
     } cases[] = {
-        {"the version answer once more", "OK 1.0.05", false,
-         R"("pcb":"1.0.05","bat":"","ser":"","fileVerified":false,"serialWritten":false,)"
-         R"("result":"failed","reason":"identity-incomplete"})"},
-        {"26 characters", "OK P2301A000417 B2210C000388 ", false,
-         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
-         R"("result":"failed","reason":"identity-incomplete"})"},
-        {"26 characters once an inner OK and space are removed", "OK P2301A000417 B2210C000388OK Q", false,
-         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"","fileVerified":false,"serialWritten":false,)"
-         R"("result":"failed","reason":"identity-incomplete"})"},
-        {"27 characters", "OK P2301A000417 B2210C000388 Q", false,
-         R"("pcb":"P2301A000417","bat":"B2210C000388","ser":"Q","fileVerified":false,"serialWritten":false,)"
-         R"("result":"ok","reason":null})"},
-        {"short, but the serial written", "OK P1", true,
-         R"("pcb":"P1","bat":"","ser":"","fileVerified":true,"serialWritten":true,"result":"ok","reason":null})"},
+        {"the version answer once more", "OK 1.0.05", false, {"1.0.05", "", ""}, false},
+        {"26 characters", "OK P2301A000417 B2210C000388 ", false, {"P2301A000417", "B2210C000388", ""}, false},
+        {"26 characters once an inner OK and space are removed",
+         "OK P2301A000417 B2210C000388OK Q",
+         false,
+         {"P2301A000417", "B2210C000388", ""},
+         false},
+        {"27 characters", "OK P2301A000417 B2210C000388 Q", false, {"P2301A000417", "B2210C000388", "Q"}, true},
+        {"short, but the serial written", "OK P1", true, {"P1", "", ""}, true},
     };
     WriteFile("info.ini", "ser SERF\r\npcb PCBF\r\nbat BATF\r\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Behaviour);
+        std::filesystem::remove(record);
+        std::filesystem::remove(FTrace);
         const std::string write = "expect UPLS RGINFO.INI\nupload info.ini\n"
                                   "expect SSER PCBF00000000 BATF00000000 SERF00000000\nsend OK\\r\\n\n";
-        Place({"--script",
+        Place({"--trace", FTrace, "--script",
                WriteFile("short.script",
                          "expect VER\nsend OK 1.0.05\\r\\n\nexpect GSER\nsend " + c.Answer + "\\r\\n\n"
                              + (c.Write ? write : "") + "await done\n")});
         std::vector<std::string> cli = {"--record", record};
         if (c.Write)
             cli.insert(cli.end(), {"--read-info", "yes", "--write-serial", "yes"});
-        const bool ok = c.Judged.find(R"("result":"ok")") != std::string::npos;
-        EXPECT_EQ(Run(cli), ok ? 0 : 4) << FErr;
+        EXPECT_EQ(Run(cli), c.Ok ? 0 : 4) << FErr;
         EXPECT_EQ(FSim->WaitForExit(), 0) << FSim->Stderr();
         FSim.reset();
-        EXPECT_THAT(Results(), ElementsAre(ok ? "result: ok" : "result: failed identity-incomplete"));
-        std::ifstream in(record);
-        std::string line;
-        for (std::string next; std::getline(in, next);)
-            line = next;
-        EXPECT_EQ(line.substr(std::min(line.size(), line.find("\"pcb\""))), c.Judged);
+        EXPECT_THAT(Results(), ElementsAre(c.Ok ? "result: ok" : "result: failed identity-incomplete"));
+        const auto lines = ReadRecord(record);
+        ASSERT_EQ(lines.size(), 1u);
+        ExpectRecordTrueToTrace(lines[0], FTrace);
+        EXPECT_EQ(lines[0]["serialBlock"],
+                  nlohmann::json({{"pcb", c.Block[0]}, {"bat", c.Block[1]}, {"ser", c.Block[2]}}));
+        EXPECT_EQ(lines[0]["serialWritten"], c.Write);
     }
 }
 

@@ -1,5 +1,5 @@
-// tolvane-cli's own pieces in this process: the escaping of unit text for a terminal line and
-// a JSON record, and its loop carrying on after an exception leaves a step.
+// tolvane-cli's own pieces in this process: the escaping of unit text for a terminal line, a
+// JSON record and a log file's name, and its loop carrying on after an exception leaves a step.
 
 #include "CliProcess.h"
 #include "SimProcess.h"
@@ -8,6 +8,7 @@
 #include "rtl/MainThreadQueue.h"
 #include "ui/console/ConsoleFrontEnd.h"
 #include "ui/console/ConsoleText.h"
+#include "ui/console/Station.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,26 @@ protected:
         return 0;
     }
 };
+
+TEST(StationLog, FileNamePartsHoldOnlyWhatEveryFileSystemTakes)
+{
+    const std::string tail(80, 'x');
+    const struct {
+        std::string Text;
+        std::string Part;
+    } cases[] = {
+        {"u1", "u1"},
+        {"/sys/devices/virtual/misc/uhid/0003:1209:0043.0001", "sys_devices_virtual_misc_uhid_0003_1209_0043.0001"},
+        {R"(\\?\hid#vid_1209&pid_0043#7&1a&0&0000#{4d1e55b2})", "hid_vid_1209_pid_0043_7_1a_0_0000_4d1e55b2"},
+        {"..", "none"},
+        {"", "none"},
+        {".hidden name/", "hidden_name"},
+        {"QM00 0001\x01\xE3\x81\x82", "QM00_0001"},
+        {std::string(30, '/') + "y" + tail, tail},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(console::FileNamePart(c.Text), c.Part) << c.Text;
+}
 
 TEST(ConsoleLoop, ExceptionLeavingAStepIsReportedAndTheTimerGoesOn)
 {
