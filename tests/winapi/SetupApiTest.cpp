@@ -133,17 +133,26 @@ TEST_F(SetupApi, ThreeUnitsAreEnumeratedInNameOrderWithTheirIdentities)
     EXPECT_FALSE(destroy(set));
 }
 
-TEST_F(SetupApi, AUnitHasNoRegistryPropertiesAndThe32BitRecordSizesAreRefused)
+TEST_F(SetupApi, AUnitHasOnlyItsNameAsLocationAndThe32BitRecordSizesAreRefused)
 {
-    TSimProcess unit(FUnits.Path(), {});
+    TSimProcess unit(FUnits.Path(), {"--name", "cradle-2"});
     auto getClassDevs = TEST_ENTRY("SetupApi.dll", SetupDiGetClassDevsA);
     auto get = TEST_ENTRY("SetupApi.dll", SetupDiGetDeviceRegistryPropertyA);
     HDEVINFO set = getClassDevs(&HidInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     auto units = EnumerateInterfaces(set);
     ASSERT_EQ(units.size(), 1u);
 
-    // Absent, as Windows answers for a property the device node does not have.
+    // The unit's name is where it sits, as Windows gives a USB device's port.
+    DWORD type = 0;
+    char location[64] = {};
+    ASSERT_TRUE(get(set, &units[0].Device, SPDRP_LOCATION_INFORMATION, &type, reinterpret_cast<BYTE*>(location),
+                    sizeof location, nullptr));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_STREQ(location, "cradle-2");
+    // Every other property is absent, as Windows answers for one the device node does not have.
     for (DWORD property = SPDRP_DEVICEDESC; property <= SPDRP_UI_NUMBER_DESC_FORMAT; ++property) {
+        if (property == SPDRP_LOCATION_INFORMATION)
+            continue;
         BYTE buffer[64] = {0xAB};
         EXPECT_FALSE(get(set, &units[0].Device, property, nullptr, buffer, sizeof buffer, nullptr)) << property;
         EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
