@@ -38,6 +38,13 @@ unsigned long ProcessId()
 #endif
 }
 
+// What each line of a station session begins with.
+std::string SlotPrefix(const std::string& slot)
+{
+    std::string prefix = "[";
+    return prefix.append(EscapeControls(slot)).append("] ");
+}
+
 // The serial a session leaves its unit with, for the log file's name.
 std::string SerialOf(const app::TForm1::TSessionOutcome& outcome)
 {
@@ -103,8 +110,11 @@ std::string TSessionLog::Keep(std::chrono::system_clock::time_point started, con
     FStream.close();
     std::error_code failure;
     for (int copy = 1; copy < 1000; ++copy) {
-        const std::filesystem::path name =
-            std::filesystem::path(FDirectory) / (stem + (copy > 1 ? "-" + std::to_string(copy) : "") + ".log");
+        // Appended piece by piece: g++ 12 warns falsely of overlap on "-" + std::to_string().
+        std::string file = stem;
+        if (copy > 1)
+            file.append("-").append(std::to_string(copy));
+        const std::filesystem::path name = std::filesystem::path(FDirectory) / file.append(".log");
         if (std::filesystem::exists(name, failure))
             continue;
         std::filesystem::rename(FPartial, name, failure);
@@ -121,9 +131,9 @@ TStationSession::TStationSession(const hid::THidDevice& unit, const TSessionOpti
                                  std::ostream& out, std::ostream& err)
     : FWatched(&unit), FSlot(SlotOf(unit)), FPath(unit.DeviceInfo().FInterfacePath), FErr(err),
       FLog(options.LogDir.empty() ? nullptr : std::make_unique<TSessionLog>(options.LogDir)),
-      FPeers(FForm, options, FLog ? FLog->Stream() : out, err, FLog ? "" : "[" + EscapeControls(FSlot) + "] ",
-             "[" + EscapeControls(FSlot) + "] "),
-      FReporter(FForm, options, err, record, FSlot, "[" + EscapeControls(FSlot) + "] ")
+      FPeers(FForm, options, FLog ? FLog->Stream() : out, err, FLog ? std::string() : SlotPrefix(FSlot),
+             SlotPrefix(FSlot)),
+      FReporter(FForm, options, err, record, FSlot, SlotPrefix(FSlot))
 {
     // This unit alone, and only for one session: a unit the same change puts in its place is
     // the station's to give to a session of its own.
@@ -132,7 +142,11 @@ TStationSession::TStationSession(const hid::THidDevice& unit, const TSessionOpti
     });
 }
 
-TStationSession::~TStationSession() = default;
+TStationSession::~TStationSession()
+{
+    // The filter asks the reporter, which goes before the form.
+    FForm.SetUnitFilter({});
+}
 
 bool TStationSession::Close()
 {
