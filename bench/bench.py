@@ -5,7 +5,7 @@ Prints one Markdown table. Exchange times come from quillmark-sim's --trace: an 
 ('<') to the next output report ('>'), so the raw client and both front ends are timed by the
 same clock at the same place. The benchmark reports figures; it never fails on a timing.
 
-    bench/bench.py BUILD_DIR [--idle SECONDS] [--repeat N] [--only rescan]
+    bench/bench.py BUILD_DIR [--idle SECONDS] [--repeat N] [--only rescan|station]
 """
 
 import argparse
@@ -93,7 +93,9 @@ class Sim:
         self.placed = self.out.wait_for(all_placed)
         if self.placed is None:
             raise RuntimeError("quillmark-sim did not place its units")
-        self.socket = os.path.join(units, "bench.sock" if count == 1 else "bench-1.sock")
+        names = ["bench"] if count == 1 else [f"bench-{index}" for index in range(1, count + 1)]
+        self.sockets = [os.path.join(units, f"{name}.sock") for name in names]
+        self.socket = self.sockets[0]
 
     def stop(self):
         if self.process.poll() is None:
@@ -101,11 +103,16 @@ class Sim:
         self.process.wait(timeout=30)
 
 
-def run_child(args, env, timeout=120):
-    """Runs to the end; gives (wall seconds, CPU seconds, peak RSS KiB, exit code, stderr)."""
+def run_child(args, env, timeout=120, drive=None, poll=0.001):
+    """Runs to the end; gives (wall seconds, CPU seconds, peak RSS KiB, exit code, stderr).
+    drive, if given, runs on a thread of its own with the child and its stderr while it runs;
+    poll is the pause between two looks at the child's memory."""
     started = time.monotonic()
     process = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     err = Lines(process.stderr)
+    driver = threading.Thread(target=drive, args=(process, err), daemon=True) if drive else None
+    if driver:
+        driver.start()
     deadline = started + timeout
     peak = 0
     while True:
@@ -118,9 +125,11 @@ def run_child(args, env, timeout=120):
             process.kill()
             pid, status, usage = os.wait4(process.pid, 0)
             break
-        time.sleep(0.001)
+        time.sleep(poll)
     wall = time.monotonic() - started
     err.thread.join(timeout=5)
+    if driver:
+        driver.join(timeout=60)
     process.returncode = os.waitstatus_to_exitcode(status)
     return wall, (usage.ru_utime, usage.ru_stime), peak, process.returncode, err
 
@@ -135,6 +144,21 @@ def high_water(pid):
     except OSError:
         pass
     return 0
+
+
+def thread_cpu(pid):
+    """On-CPU seconds of a live process's threads other than its main one, to the nanosecond
+    (/proc's ticks are 10 ms). quillmark-sim serves each unit on such a thread, started after
+    placing, so this is the CPU of serving alone."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        if task != str(pid):
+            try:
+                with open(f"/proc/{pid}/task/{task}/schedstat") as schedstat:
+                    total += int(schedstat.read().split()[0])
+            except FileNotFoundError:
+                pass
+    return total / 1e9
 
 
 def read_trace(path):
@@ -184,6 +208,16 @@ def info_file(directory, size):
     with open(path, "wb") as out:
         out.write(body[:size])
     return path
+
+
+# The serial write the tool makes from the numbers at the head of info_file's file.
+SERIAL_WRITE = "SSER P23000000001 B00000000001 QM0000000001"
+
+
+def round_rate(trace, count):
+    """Sessions per second of one round: its units over the span from its first report to its last."""
+    reports = read_trace(trace)
+    return count / (reports[-1][0] - reports[0][0]) if len(reports) > 1 else None
 
 
 def dead_sockets(directory, count):
@@ -325,6 +359,70 @@ class Bench:
         if ended is None:
             return None, None
         return ended - sim.placed, exited - sim.placed
+
+    # A station serving `count` units at once, `rounds` times: each round places the units while
+    # the tool waits and takes them out once all their sessions have ended, so each unit is served
+    # again by the same process (a station's steady state, not its start-up). Gives each round's
+    # rate, CPU per session (the whole process over all sessions), peak RSS and the simulator's CPU.
+    def station(self, count, rounds):
+        units, payload = self.fresh_units(), info_file(self.scratch, 64 * 1024)
+        traces, served = [], {"sim": 0.0, "ok": True}
+
+        def drive(tool, err):
+            time.sleep(0.5)  # until the tool watches the unit directory; no line says so
+            try:
+                for done in range(count, count * rounds + 1, count):
+                    trace = self.trace_path()
+                    sim = Sim(self.p, units, trace, count=count, info_file=payload)
+                    results = []
+
+                    def finished(line):
+                        if "] result: " in line:
+                            results.append(line.endswith("] result: ok"))
+                        return len(results) >= done
+
+                    ended = err.wait_for(finished, timeout=60)
+                    served["sim"] += thread_cpu(sim.process.pid)
+                    sim.stop()
+                    traces.append(trace)
+                    if ended is None or not all(results):
+                        break
+                else:
+                    return
+            except (OSError, RuntimeError):
+                pass
+            served["ok"] = False
+            if tool.poll() is None:
+                tool.send_signal(signal.SIGTERM)
+
+        args = [self.p.cli, "--station", "--read-info", "yes", "--write-serial", "yes",
+                "--sessions", str(count * rounds), "--timeout", "600"]
+        # A slower look at its memory: the bench shares the two cores, and the high-water mark keeps.
+        _, cpu, rss, code, _ = run_child(args, self.env(units), timeout=660, drive=drive, poll=0.05)
+        sessions = count * rounds
+        return {"ok": served["ok"] and code == 0, "rates": [r for r in (round_rate(t, count) for t in traces) if r],
+                "cpu": sum(cpu) / sessions, "sim": served["sim"] / sessions, "rss": rss}
+
+    # The floor of the same rounds: a raw client per unit (threads of one process, so all start
+    # together) running the whole exchange of a session at once; CPU of those threads and of the
+    # simulator's over the exchanges.
+    def raw_station(self, count, rounds):
+        units, payload = self.fresh_units(), info_file(self.scratch, 64 * 1024)
+        rates, cpu = [], 0.0
+        for _ in range(rounds):
+            trace = self.trace_path()
+            sim = Sim(self.p, units, trace, count=count, info_file=payload)
+            # The unit threads' own start, before any connection: not the exchanges' cost.
+            while len(os.listdir(f"/proc/{sim.process.pid}/task")) <= count:
+                time.sleep(0.001)
+            time.sleep(0.02)
+            idle = thread_cpu(sim.process.pid)
+            client = subprocess.run([self.p.raw, "session", SERIAL_WRITE, *sim.sockets], check=True,
+                                    stdout=subprocess.PIPE, text=True)
+            cpu += float(client.stdout.split()[1]) + thread_cpu(sim.process.pid) - idle
+            sim.stop()
+            rates.append(round_rate(trace, count))
+        return {"rates": rates, "cpu": cpu / (count * rounds)}
 
     def rescan(self, count):
         units = self.fresh_units()
@@ -505,6 +603,48 @@ def session_rows(bench, args, rows):
     return raw_ex, fronts, failed
 
 
+def station_rows(bench, args, rows, counts=(1, 2, 4, 8)):
+    """Whole sessions per second of `tolvane-cli --station` with 1 to 8 units, each uploading 64 KiB
+    and writing its serial; gives whether every session ended ok.
+
+    The rate is a round's units over the span from its first report to its last in the simulator's
+    trace (the clock of every other row), median over rounds: this leaves out the process's start
+    and exit, which would otherwise dominate one run of one unit, and the bench's own turn-around
+    between rounds, neither of which is the station's work. Every N serves the same number of
+    sessions, so the start-up in the CPU per session weighs alike on each. The raw column is N raw
+    clients at once, not one client's rate times N, which would assume the cores were free. Cores
+    busy is the CPU per session of the tool and of the simulator's unit threads (raw: of the clients
+    and the simulator) times the rate over all rounds together, the rounds the CPU was spent in: the
+    simulator shares the cores, so their sum meets the core count; the tool's share also holds its
+    start-up and the units' coming and going, so it errs high."""
+    sessions = 8 * args.repeat
+    cores = os.cpu_count()
+    base = {}
+    ok = True
+    for count in counts:
+        rounds = max(1, sessions // count)
+        raw = bench.raw_station(count, rounds)
+        tool = bench.station(count, rounds)
+        ok = ok and tool["ok"]
+        raw_rate = statistics.median(raw["rates"])
+        base.setdefault("raw", raw_rate)
+        raw_busy = raw["cpu"] * statistics.harmonic_mean(raw["rates"])
+        raw_cell = f"{raw_rate:.0f}/s ({raw_rate / base['raw']:.2f}x N=1); {raw_busy:.2f} of {cores}"
+        label = f"station: {count} unit{'s' if count > 1 else ''}, whole sessions per second"
+        if not tool["rates"]:
+            rows.append((label, raw_cell, "failed", "-"))
+            continue
+        rate = statistics.median(tool["rates"])
+        base.setdefault("tool", rate)
+        ratio = rate / base["tool"]
+        busy = (tool["cpu"] + tool["sim"]) * statistics.harmonic_mean(tool["rates"])
+        rows.append((f"{label}, median of {rounds} rounds (ratio to N=1); CPU per session (+ the simulator's); "
+                     "peak RSS; cores busy", raw_cell,
+                     f"{rate:.0f}/s ({ratio:.2f}x N=1 = {ratio / count:.2f} x N); {ms(tool['cpu'])} "
+                     f"(+ {ms(tool['sim'])}); {tool['rss'] / 1024:.1f} MiB; {busy:.2f} of {cores}", "-"))
+    return ok
+
+
 def rescan_rows(bench, rows, dead=10000):
     raw_times, tool_times = bench.placement_under_churn(dead)
     reached = [t for t in tool_times if t is not None]
@@ -523,7 +663,8 @@ def main():
     parser.add_argument("build")
     parser.add_argument("--idle", type=float, default=10.0, help="seconds of each idle measurement")
     parser.add_argument("--repeat", type=int, default=5, help="runs of each short measurement")
-    parser.add_argument("--only", choices=["rescan"], help="only the rows of rescans among dead sockets")
+    parser.add_argument("--only", choices=["rescan", "station"],
+                        help="only the rows of rescans among dead sockets, or of the station")
     args = parser.parse_args()
     programs = Programs(args.build)
     scratch = tempfile.mkdtemp(prefix="tolvane-bench-")
@@ -532,9 +673,12 @@ def main():
     rows = []
     raw_ex, fronts, failed = [], {"cli": {"exchanges": []}, "window": {"exchanges": []}}, []
     try:
-        if args.only != "rescan":
+        if args.only is None:
             raw_ex, fronts, failed = session_rows(bench, args, rows)
-        rescan_rows(bench, rows)
+        if args.only in (None, "station") and not station_rows(bench, args, rows):
+            failed.append("tolvane-cli --station")
+        if args.only in (None, "rescan"):
+            rescan_rows(bench, rows)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
