@@ -57,14 +57,6 @@ std::vector<std::string> LoggedReports(const std::vector<std::string>& messages)
     return reports;
 }
 
-std::string Bytes(const std::string& hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
-
 std::size_t Count(const std::vector<std::string>& lines, const std::string& line)
 {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));

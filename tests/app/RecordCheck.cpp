@@ -12,25 +12,17 @@ namespace apptest {
 
 namespace {
 
+// A report's bytes after its ID.
+std::string Payload(const std::string& hex)
+{
+    return Bytes(hex).substr(1);
+}
+
 // A report's bytes after its ID, up to the first zero byte.
 std::string ReportText(const std::string& hex)
 {
-    std::string text;
-    for (std::size_t i = 2; i + 1 < hex.size(); i += 2) {
-        const char c = static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-        if (c == '\0')
-            break;
-        text += c;
-    }
-    return text;
-}
-
-std::string Bytes(const std::string& hex)
-{
-    std::string bytes;
-    for (std::size_t i = 2; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
+    const std::string payload = Payload(hex);
+    return payload.substr(0, payload.find('\0'));
 }
 
 // An answer as the unit gave it: up to its line end, each "OK " gone.
@@ -107,7 +99,7 @@ void ExpectRecordTrueToTrace(const nlohmann::json& record, const std::string& tr
     const std::string* start = Find(in, "UPLS");
     EXPECT_EQ(record["file"].is_null(), start == nullptr);
     if (start && !record["file"].is_null()) {
-        const std::string packet = Bytes(*start);
+        const std::string packet = Payload(*start);
         const auto size = static_cast<std::uint32_t>(static_cast<unsigned char>(packet[4]))
             | static_cast<std::uint32_t>(static_cast<unsigned char>(packet[5])) << 8
             | static_cast<std::uint32_t>(static_cast<unsigned char>(packet[6])) << 16
@@ -115,7 +107,7 @@ void ExpectRecordTrueToTrace(const nlohmann::json& record, const std::string& tr
         EXPECT_EQ(record["file"]["size"], static_cast<std::int32_t>(size));
         EXPECT_EQ(record["file"]["name"], packet.substr(12, packet.find('\0', 12) - 12));
         if (const std::string* verify = Find(in, "UPLI")) {
-            const std::string info = Bytes(*verify);
+            const std::string info = Payload(*verify);
             EXPECT_EQ(record["file"]["timeStamp"], info.substr(8, info.find('\0', 8) - 8));
         }
     }

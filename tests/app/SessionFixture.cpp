@@ -84,6 +84,14 @@ std::vector<std::string> TraceReports(const std::string& path, char direction)
     return reports;
 }
 
+std::string Bytes(const std::string& hex)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
 std::string ReportHex(const std::string& text, std::size_t length)
 {
     static const char digits[] = "0123456789abcdef";

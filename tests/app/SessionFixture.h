@@ -43,6 +43,8 @@ std::vector<std::string> StateLines(const std::vector<std::string>& messages);
 std::vector<std::string> WithoutStateLines(const std::vector<std::string>& messages);
 // The reports of one direction ('>' to the unit, '<' from it) in a quillmark-sim trace.
 std::vector<std::string> TraceReports(const std::string& path, char direction);
+// Trace hex as bytes.
+std::string Bytes(const std::string& hex);
 // Report ID 0, the text, zero bytes up to `length`, as trace hex.
 std::string ReportHex(const std::string& text, std::size_t length = 65);
 

@@ -11,30 +11,23 @@ namespace console {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Runs sessions until they are done, the time is up, the user interrupts or the form closes.
 int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TRunHooks& hooks, TConsolePeers& peers,
                  TSessionReporter& reporter, const bool& closed, std::ostream& err)
 {
-    const auto started = Clock::now();
+    const TDeadline deadline(options);
     for (;;) {
         if (Interrupted())
             return ExitInterrupted;
         if (closed || (options.Sessions > 0 && reporter.FinishedSessions() >= options.Sessions))
             return ExitDone;
-        // Nothing to wait for but work: no wake-up at all until something is queued.
-        std::optional<Clock::time_point> wake = peers.NextWake();
-        if (options.Timeout) {
-            const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
-            if (Clock::now() >= end) {
-                err << "tolvane-cli: timed out" << std::endl;
-                reporter.RunEnded(TSessionEnding::TimedOut);
-                return ExitTimeout;
-            }
-            wake = wake ? std::min(*wake, end) : end;
+        if (deadline.Passed()) {
+            err << "tolvane-cli: timed out" << std::endl;
+            reporter.RunEnded(TSessionEnding::TimedOut);
+            return ExitTimeout;
         }
-        loop.WaitAndDispatchUntil(wake);
+        // Nothing to wait for but work: no wake-up at all until something is queued.
+        loop.WaitAndDispatchUntil(deadline.Limit(peers.NextWake()));
         hooks.Tick(peers);
     }
 }
@@ -44,13 +37,8 @@ int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TRunHooks& 
 int RunSessions(const TSessionOptions& options, std::ostream& out, std::ostream& err)
 {
     TRecordFile record;
-    if (!options.Record.empty()) {
-        std::string error;
-        if (!record.Open(options.Record, error)) {
-            err << "tolvane-cli: cannot open the record " << options.Record << ": " << error << std::endl;
-            return ExitUsage;
-        }
-    }
+    if (!OpenRecord(options, record, err))
+        return ExitUsage;
     WatchSignals();
     TConsoleLoop loop;
     bool closed = false;

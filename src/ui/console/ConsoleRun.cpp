@@ -3,6 +3,7 @@
 #include "rtl/Application.h"
 #include "rtl/MainThreadQueue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -73,6 +74,28 @@ void WatchSignals()
 bool Interrupted()
 {
     return gInterrupted;
+}
+
+bool OpenRecord(const TSessionOptions& options, TRecordFile& record, std::ostream& err)
+{
+    std::string error;
+    if (options.Record.empty() || record.Open(options.Record, error))
+        return true;
+    err << "tolvane-cli: cannot open the record " << options.Record << ": " << error << std::endl;
+    return false;
+}
+
+TDeadline::TDeadline(const TSessionOptions& options)
+{
+    if (options.Timeout)
+        FEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
+}
+
+std::optional<TDeadline::Clock::time_point> TDeadline::Limit(std::optional<Clock::time_point> wake) const
+{
+    if (!FEnd)
+        return wake;
+    return wake ? std::min(*wake, *FEnd) : *FEnd;
 }
 
 TRunHooks::TRunHooks(std::ostream& err, bool& closed) : FErr(err)

@@ -2,9 +2,30 @@
 
 #include "ConsolePeers.h"
 
+#include "SessionReport.h"
+
+#include <chrono>
+#include <optional>
 #include <ostream>
 
 namespace console {
+
+// Opens the --record file, if one is given; false, with the reason on err, when it cannot be.
+bool OpenRecord(const TSessionOptions& options, TRecordFile& record, std::ostream& err);
+
+// The --timeout of a run, counted from its start.
+class TDeadline {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit TDeadline(const TSessionOptions& options);
+    bool Passed() const { return FEnd && Clock::now() >= *FEnd; }
+    // The earlier of the wake-up and the deadline.
+    std::optional<Clock::time_point> Limit(std::optional<Clock::time_point> wake) const;
+
+private:
+    std::optional<Clock::time_point> FEnd;
+};
 
 // SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and closing the console on Windows) from here on
 // wake the main loop and mark the run interrupted.

@@ -255,13 +255,8 @@ bool TStation::Running() const
 int RunStation(const TSessionOptions& options, std::ostream& out, std::ostream& err)
 {
     TRecordFile record;
-    if (!options.Record.empty()) {
-        std::string error;
-        if (!record.Open(options.Record, error)) {
-            err << "tolvane-cli: cannot open the record " << options.Record << ": " << error << std::endl;
-            return ExitUsage;
-        }
-    }
+    if (!OpenRecord(options, record, err))
+        return ExitUsage;
     if (!options.LogDir.empty()) {
         std::error_code failure;
         std::filesystem::create_directories(options.LogDir, failure);
@@ -281,7 +276,7 @@ int RunStation(const TSessionOptions& options, std::ostream& out, std::ostream& 
         return ExitNoHid;
     }
 
-    const auto started = Clock::now();
+    const TDeadline deadline(options);
     int exitCode = ExitDone;
     for (;;) {
         station.Update();
@@ -291,18 +286,13 @@ int RunStation(const TSessionOptions& options, std::ostream& out, std::ostream& 
         }
         if (closed || (options.Sessions > 0 && station.Finished() >= options.Sessions && !station.Running()))
             break;
-        std::optional<Clock::time_point> wake = station.NextWake();
-        if (options.Timeout) {
-            const auto end = started + std::chrono::duration_cast<Clock::duration>(*options.Timeout);
-            if (Clock::now() >= end) {
-                err << "tolvane-cli: timed out" << std::endl;
-                station.EndAll(TSessionEnding::TimedOut);
-                exitCode = ExitTimeout;
-                break;
-            }
-            wake = wake ? std::min(*wake, end) : end;
+        if (deadline.Passed()) {
+            err << "tolvane-cli: timed out" << std::endl;
+            station.EndAll(TSessionEnding::TimedOut);
+            exitCode = ExitTimeout;
+            break;
         }
-        loop.WaitAndDispatchUntil(wake);
+        loop.WaitAndDispatchUntil(deadline.Limit(station.NextWake()));
         station.Tick(hooks);
     }
     return station.AnyFailed() ? ExitFailed : exitCode;
