@@ -195,3 +195,188 @@ send OK P1           B1           S1\r\n'
   done
   [ "$(grep -c ' > 00564552' "$out.trace")" = 3 ] || lab_fail "the unit got other than three VER commands"
 }
+
+# --- Station runs (tolvane-cli --station), shared by the Linux and the Windows build's phases.
+# Each takes the tool's command (CMD...: tolvane-cli, or $WINE and tolvane-cli.exe). Every unit
+# is placed before the first run and each run chooses its own with --device: under emulation,
+# Wine's HID stack offers a unit placed after another was taken out late, at times never.
+
+# The units' information file: its numbers differ from the units' own serial block, so that
+# what a session writes is not what it read.
+station_info=$LAB_TMP/RGINFO.INI
+
+# station_place WHERE: places the reference unit (product Quillmark) and QA, QB, QC with the
+# behaviour model, QX, QY, QZ with the scripts of station_removal. WHERE PRODUCT... prints
+# "PRODUCT<TAB>SLOT<TAB>PATH" for each, the slot and interface path the tool should give that
+# unit, and fails while it cannot; its lines go to $LAB_OUT/units.
+station_place() {
+  local where=$1 p
+  printf '[RGINFO]\r\nmodel QM-2\r\nfw 1.0.05\r\nser QM0000077001\r\npcb P2301A000771\r\nbat B2210C000772\r\n' >"$station_info"
+  printf 'expect VER\nsend OK 1.0.05\\r\\n\nawait %s\n' "$LAB_TMP/never" >"$LAB_TMP/QX.script"
+  # The behaviour model's session step by step, held after VER.
+  printf '%s\n' 'expect VER' "await $LAB_TMP/go" 'send OK 1.0.05\r\n' 'expect GSER' \
+    'send OK P2301A000417 B2210C000388 QM0000012345\r\n' 'expect UPLS RGINFO.INI' "upload $station_info" \
+    'expect SSER' 'send OK\r\n' "await $LAB_TMP/end" >"$LAB_TMP/held.script"
+  start_unit ref --info-file "$station_info" --trace "$LAB_OUT/ref.trace"
+  for p in QA QB QC; do start_unit "$p" --product "$p" --info-file "$station_info" --trace "$LAB_OUT/$p.trace"; done
+  start_unit QX --product QX --script "$LAB_TMP/QX.script" --step-timeout 900 --trace "$LAB_OUT/QX.trace"
+  for p in QY QZ; do
+    start_unit "$p" --product "$p" --script "$LAB_TMP/held.script" --step-timeout 900 --trace "$LAB_OUT/$p.trace"
+  done
+  wait_for 180 station_where "$where" Quillmark QA QB QC QX QY QZ || lab_fail "not every unit is to be seen"
+}
+station_where() { "$1" "${@:2}" >"$LAB_OUT/units"; }
+
+# station_unit PRODUCT slot|path
+station_unit() {
+  awk -F'\t' -v p="$1" -v f="$([ "$2" = slot ] && echo 2 || echo 3)" '$1 == p { print $f }' "$LAB_OUT/units"
+}
+
+# station_reference CMD...: a plain session of CMD with the reference unit, the session every
+# station session is held to: $LAB_OUT/ref.log, ref.err, ref.trace.
+station_reference() {
+  local rc=0
+  "$@" --device "$(station_unit Quillmark path)" --read-info yes --write-serial yes --timeout 600 </dev/null \
+    >"$LAB_OUT/ref.log" 2>"$LAB_OUT/ref.err" || rc=$?
+  sed -i 's/\r$//' "$LAB_OUT/ref.log" "$LAB_OUT/ref.err"
+  [ $rc = 0 ] || lab_fail "the reference session exited $rc: $(tail -3 "$LAB_OUT/ref.err")"
+}
+
+# station_run NAME SESSIONS "PRODUCT..." CMD...: CMD --station --sessions SESSIONS with those
+# units in the background (sets station_pid); $LAB_OUT/NAME.out, NAME.err, NAME.rec and the
+# logs in NAME-logs/.
+station_run() {
+  local name=$1 sessions=$2 devices=() p
+  for p in $3; do devices+=(--device "$(station_unit "$p" path)"); done
+  shift 3
+  mkdir -p "$LAB_OUT/$name-logs"
+  "$@" --station "${devices[@]}" --read-info yes --write-serial yes --sessions "$sessions" --timeout 600 \
+    --record "$LAB_OUT/$name.rec" --log-dir "$LAB_OUT/$name-logs" </dev/null >"$LAB_OUT/$name.out" 2>"$LAB_OUT/$name.err" &
+  station_pid=$!
+}
+
+# station_wait NAME: waits for the run, its text with LF line ends; returns its exit status.
+station_wait() {
+  local rc=0
+  wait "$station_pid" || rc=$?
+  sed -i 's/\r$//' "$LAB_OUT/$1.out" "$LAB_OUT/$1.err"
+  find "$LAB_OUT/$1-logs" -name '*.log' -exec sed -i 's/\r$//' {} +
+  return $rc
+}
+
+# station_prefix PRODUCT: how the lines of that unit's session begin: "[SLOT] ", a backslash
+# shown as \\.
+station_prefix() {
+  local slot
+  slot=$(station_unit "$1" slot)
+  printf '[%s] ' "${slot//\\/\\\\}"
+}
+
+# station_session_true NAME PRODUCT [drop-device-change]: the station run NAME's session with
+# that unit ended ok, its log is the reference's (the product's name aside; "device change."
+# lines dropped on both sides if asked), the unit saw the reference's reports, and its record
+# line is true to them.
+station_session_true() {
+  local name=$1 product=$2 drop=${3:-} prefix file
+  prefix=$(station_prefix "$product")
+  grep -qxF "${prefix}result: ok" "$LAB_OUT/$name.err" || lab_fail "$product: no '${prefix}result: ok'"
+  file=$(grep -F "${prefix}log: " "$LAB_OUT/$name.err" | sed 's/.*[\\/]//')
+  [ -n "$file" ] && [ -f "$LAB_OUT/$name-logs/$file" ] || lab_fail "$product: no log file named by '${prefix}log: '"
+  sed "s/Connect device : $product\$/Connect device : Quillmark/" "$LAB_OUT/$name-logs/$file" >"$LAB_TMP/$product.log"
+  cp "$LAB_OUT/ref.log" "$LAB_TMP/ref.log"
+  [ -z "$drop" ] || sed -i '/,  device change\.$/d' "$LAB_TMP/$product.log" "$LAB_TMP/ref.log"
+  compare_logs "$LAB_TMP/ref.log" "$LAB_TMP/$product.log" || lab_fail "$product: the log differs from the reference's"
+  diff <(mask_trace "$LAB_OUT/ref.trace") <(mask_trace "$LAB_OUT/$product.trace") >&2 ||
+    lab_fail "$product: the reports differ from the reference's"
+  record_true_to_trace "$LAB_OUT/$name.rec" "$product" "$LAB_OUT/$product.trace" "$(station_unit "$product" slot)" \
+    "$(station_unit "$product" path)" || lab_fail "$product: the record is untrue"
+  echo "$product: result: ok; slot $(station_unit "$product" slot), path $(station_unit "$product" path)"
+}
+
+# record_true_to_trace RECORD PRODUCT TRACE SLOT PATH: RECORD's one line for the unit of
+# PRODUCT names SLOT and PATH, its serial block is the GSER answer's columns in TRACE, and the
+# serial it says was written is what the SSER report carried.
+record_true_to_trace() {
+  python3 - "$@" <<'PY'
+import json, sys
+record, product, trace, slot, path = sys.argv[1:]
+def fail(message):
+    sys.exit(f"record_true_to_trace {product}: {message}")
+lines = [line for line in map(json.loads, open(record, encoding="utf-8")) if line["device"]["product"] == product]
+if len(lines) != 1:
+    fail(f"{len(lines)} lines for the product")
+line = lines[0]
+# Each report's text: the report ID dropped, up to the first zero byte.
+reports = []
+for entry in open(trace):
+    _, direction, data = entry.split()
+    reports.append((direction, bytes.fromhex(data)[1:].split(b"\0")[0].decode("latin-1")))
+sser = [text for direction, text in reports if direction == ">" and text.startswith("SSER ")]
+written = line["written"]
+sent = written and "SSER {pcb} {bat} {ser}".format(**written)
+if len(sser) != 1 or sent != sser[0] or line["serialWritten"] is not True:
+    fail(f"written {written}, serialWritten {line['serialWritten']}, the unit got {sser}")
+gser = [k for k, report in enumerate(reports) if report == (">", "GSER")]
+if len(gser) != 1 or gser[0] + 1 >= len(reports) or reports[gser[0] + 1][0] != "<":
+    fail("no one GSER answer in the trace")
+columns = reports[gser[0] + 1][1].replace("OK ", "")
+block = {"pcb": columns[0:12].strip(), "bat": columns[13:25].strip(), "ser": columns[26:38].strip()}
+if line["serialBlock"] != block:
+    fail(f"serialBlock {line['serialBlock']}, the answer's columns {block}")
+if line["slot"] != slot or line["device"]["path"] != path:
+    fail(f"slot {line['slot']!r}, path {line['device']['path']!r}; the unit's are {slot!r}, {path!r}")
+PY
+}
+
+# station_records_valid NAME: every line of the run's record is valid against the schema.
+station_records_valid() {
+  python3 -c 'import jsonschema' 2>/dev/null || lab_fail "python3 has no jsonschema to check the record with"
+  python3 "$LAB_ROOT/tests/tools/check-record.py" "$LAB_ROOT/docs/record.schema.json" "$LAB_OUT/$1.rec" >&2 ||
+    lab_fail "$1.rec does not follow the schema"
+}
+
+# station_all_served CMD...: QA, QB and QC served at once by one station run; each session as
+# the reference's, its record true to its unit.
+station_all_served() {
+  local rc=0 p
+  station_run all 3 "QA QB QC" "$@"
+  station_wait all || rc=$?
+  [ $rc = 0 ] || lab_fail "the station exited $rc: $(tail -5 "$LAB_OUT/all.err")"
+  [ "$(grep -c '] result: ok$' "$LAB_OUT/all.err")" = 3 ] || lab_fail "not three 'result: ok': $(grep result: "$LAB_OUT/all.err")"
+  station_records_valid all
+  for p in QA QB QC; do station_session_true all "$p"; done
+}
+
+# station_removal CMD...: QX, QY and QZ in one station run; QX answers VER and then nothing,
+# and is taken out while QY and QZ, held after VER by their gate, wait mid-session. QX's
+# session fails unit-removed; QY's and QZ's, released, are the reference's.
+station_removal() {
+  local rc=0 p
+  # A session cut short by a removal is not a finished one.
+  station_run removal 2 "QX QY QZ" "$@"
+  for p in QX QY QZ; do wait_for_line 300 "$LAB_OUT/$p.trace" ' > 00564552'; done
+  wait_for_line 300 "$LAB_OUT/QX.trace" ' > 0047534552'
+  stop_unit QX || true # a script cut short by the signal ends non-zero
+  wait_for_line 300 "$LAB_OUT/removal.err" 'result: failed unit-removed'
+  touch "$LAB_TMP/go"
+  for p in QY QZ; do
+    wait_for 120 grep -q ' > 0047534552' "$LAB_OUT/$p.trace" || lab_fail "$p's session stands still after QX was" \
+      "taken out: no GSER in 120 s; the sessions' logs end: $(tail -n 3 "$LAB_OUT"/removal-logs/.*.part)"
+  done
+  station_wait removal || rc=$?
+  touch "$LAB_TMP/end"
+  for p in QY QZ; do wait_unit "$p" 60 || lab_fail "$p saw other reports than the reference's: $(tail -3 "$LAB_OUT/$p.out")"; done
+  [ $rc = 4 ] || lab_fail "the station exited $rc, not 4 (a session failed): $(tail -5 "$LAB_OUT/removal.err")"
+  [ "$(grep -c 'result: ' "$LAB_OUT/removal.err")" = 3 ] || lab_fail "other than three results: $(grep 'result: ' "$LAB_OUT/removal.err")"
+  grep -qxF "$(station_prefix QX)result: failed unit-removed" "$LAB_OUT/removal.err" ||
+    lab_fail "QX: $(grep -F "$(station_prefix QX)result" "$LAB_OUT/removal.err")"
+  echo "QX: result: failed unit-removed; slot $(station_unit QX slot), path $(station_unit QX path)"
+  station_records_valid removal
+  for p in QY QZ; do station_session_true removal "$p" drop-device-change; done
+}
+
+# station_stop: the units left; the reference's and QA's to QC's behaviour models end cleanly.
+station_stop() {
+  local p
+  for p in ref QA QB QC; do stop_unit "$p" || lab_fail "unit $p did not end cleanly: $(tail -3 "$LAB_OUT/$p.out")"; done
+}
