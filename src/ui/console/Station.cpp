@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 

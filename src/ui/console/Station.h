@@ -5,7 +5,6 @@
 
 #include "hid/HidControllerClass.h"
 
-#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <ostream>
