@@ -1,5 +1,10 @@
 #include "FormWindow.h"
 
+#include "rtl/CodePage.h"
+
+#include <cerrno>
+#include <cstring>
+
 namespace app {
 
 TFormWindow::TFormWindow() : FForm(std::make_unique<TForm1>()) {}
@@ -16,6 +21,21 @@ void TFormWindow::AttachControls()
     TimerChanged(*FForm->Timer1);
 }
 
+bool TFormWindow::AppendLogTo(const std::filesystem::path& file, std::string& error)
+{
+#ifdef _WIN32
+    std::FILE* opened = _wfopen(file.c_str(), L"ab");
+#else
+    std::FILE* opened = std::fopen(file.c_str(), "ab");
+#endif
+    if (!opened) {
+        error = std::strerror(errno);
+        return false;
+    }
+    FLogFile.reset(opened);
+    return true;
+}
+
 void TFormWindow::RunQueuedTick()
 {
     FTickQueued = false;
@@ -29,8 +49,14 @@ void TFormWindow::CaptionChanged(rtl::TLabel& label)
 
 void TFormWindow::LineAdded(rtl::TMemo& memo, const AnsiString& line)
 {
-    if (&memo == FForm->Memo1.get())
-        LogLineAdded(memo, line);
+    if (&memo != FForm->Memo1.get())
+        return;
+    if (FLogFile) {
+        const std::string text = rtl::Utf8FromCp932(line) + "\n";
+        std::fwrite(text.data(), 1, text.size(), FLogFile.get());
+        std::fflush(FLogFile.get());
+    }
+    LogLineAdded(memo, line);
 }
 
 void TFormWindow::Cleared(rtl::TMemo& memo)

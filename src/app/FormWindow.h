@@ -2,7 +2,10 @@
 
 #include "Main.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace app {
 
@@ -12,6 +15,9 @@ namespace app {
 class TFormWindow : protected TFormPeer {
 public:
     TForm1& Form() const { return *FForm; }
+    // Every activity-log line from now on is also appended to the file, in UTF-8, each one
+    // flushed as it comes. False, with the system's reason, when it cannot be opened.
+    bool AppendLogTo(const std::filesystem::path& file, std::string& error);
 
 protected:
     TFormWindow();
@@ -48,6 +54,10 @@ private:
 
     std::unique_ptr<TForm1> FForm;
     bool FTickQueued = false;
+    struct TCloseFile {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, TCloseFile> FLogFile;
 };
 
 } // namespace app

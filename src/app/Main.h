@@ -84,6 +84,8 @@ public:
     rtl::TMenuItem* Exit1 = nullptr;
     rtl::TMenuItem* Info1 = nullptr;
     rtl::TMenuItem* Version1 = nullptr;
+    rtl::TMenuItem* Log1 = nullptr;
+    rtl::TMenuItem* ActivityLog1 = nullptr;
     std::unique_ptr<rtl::TTimer> Timer1;
 
     // Event handlers bound by the window description.
