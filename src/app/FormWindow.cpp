@@ -1,6 +1,7 @@
 #include "FormWindow.h"
 
 #include "rtl/CodePage.h"
+#include "rtl/MainThreadQueue.h"
 
 #include <cerrno>
 #include <cstring>
@@ -36,10 +37,14 @@ bool TFormWindow::AppendLogTo(const std::filesystem::path& file, std::string& er
     return true;
 }
 
-void TFormWindow::RunQueuedTick()
+void TFormWindow::StepIfDue()
 {
-    FTickQueued = false;
-    FForm->Timer1->Tick();
+    auto& queue = rtl::TMainThreadQueue::Instance();
+    while (queue.HasPending())
+        queue.ProcessPending();
+    if (!MessagesWaiting())
+        FForm->Timer1->TickIfDue();
+    SetStepTimer(FForm->Timer1->DueAt());
 }
 
 void TFormWindow::CaptionChanged(rtl::TLabel& label)
@@ -79,14 +84,7 @@ void TFormWindow::LinesChanged(rtl::TMemo& memo)
 
 void TFormWindow::TimerChanged(rtl::TTimer& timer)
 {
-    SetStepTimer(timer.Armed(), timer.Interval());
-}
-
-void TFormWindow::TickSoon(rtl::TTimer&)
-{
-    // One queued tick at a time: the reports and device changes behind it need no more.
-    if (!FTickQueued)
-        FTickQueued = QueueTick();
+    SetStepTimer(timer.DueAt());
 }
 
 void TFormWindow::EnabledChanged(rtl::TMenuItem& item)

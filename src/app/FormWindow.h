@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace app {
 
 // What the window front ends share of their peer: they own the form, each change of its
-// models goes to the one control it concerns, and at most one asked-for tick waits in the
-// window's queue. A window supplies the native steps.
+// models goes to the one control it concerns, and a step runs as a timer message would,
+// once nothing else waits. A window supplies the native steps.
 class TFormWindow : protected TFormPeer {
 public:
     TForm1& Form() const { return *FForm; }
@@ -26,8 +27,9 @@ protected:
 
     // Attaches the native controls, once they stand, and sets the platform timer going.
     void AttachControls();
-    // Runs the tick that QueueTick queued.
-    void RunQueuedTick();
+    // The platform timer fired: runs the step if one is due, after whatever waits in the
+    // main-thread queue (hand-overs, device changes), and sets the timer for the next one.
+    void StepIfDue();
 
     virtual void ShowStatus(const AnsiString& text) = 0;
     // Memo1, the activity log.
@@ -36,10 +38,10 @@ protected:
     virtual void LogFirstLinesRemoved(std::size_t count) = 0;
     // Memo2, the identity display, rewritten.
     virtual void ShowIdentityLines(const rtl::TMemo& identity) = 0;
-    // Starts the platform timer at this interval, or stops it.
-    virtual void SetStepTimer(bool armed, unsigned interval) = 0;
-    // Queues one call of RunQueuedTick; false when it could not.
-    virtual bool QueueTick() = 0;
+    // Sets the platform timer to fire at that time (at once if it has passed), or stops it.
+    virtual void SetStepTimer(std::optional<rtl::TTimer::Clock::time_point> due) = 0;
+    // Window messages wait that the loop has not dispatched yet: the step waits for them.
+    virtual bool MessagesWaiting() const { return false; }
     virtual void MenuEnabled(const rtl::TMenuItem& item) = 0;
 
 private:
@@ -49,11 +51,9 @@ private:
     void FirstLinesRemoved(rtl::TMemo& memo, std::size_t count) final;
     void LinesChanged(rtl::TMemo& memo) final;
     void TimerChanged(rtl::TTimer& timer) final;
-    void TickSoon(rtl::TTimer& timer) final;
     void EnabledChanged(rtl::TMenuItem& item) final;
 
     std::unique_ptr<TForm1> FForm;
-    bool FTickQueued = false;
     struct TCloseFile {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };

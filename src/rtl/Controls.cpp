@@ -49,66 +49,87 @@ void TMemo::Changed()
 
 void TTimer::SetEnabled(bool enabled)
 {
-    const bool wasArmed = Armed();
+    const auto due = DueAt();
     const bool wasRunning = Running();
     FEnabled = enabled;
     if (!enabled)
         FTriggered = false;
-    Update(wasArmed, wasRunning);
+    Changed(due, wasRunning);
 }
 
 void TTimer::SetInterval(unsigned interval)
 {
-    const bool wasArmed = Armed();
+    const auto due = DueAt();
     const bool wasRunning = Running();
-    const bool changed = interval != FInterval;
+    // A new interval restarts the period, as re-setting a platform timer does.
+    if (interval != FInterval)
+        FNotBefore = Clock::now() + std::chrono::milliseconds(interval);
     FInterval = interval;
-    if (changed && FPeer && Armed())
-        FPeer->TimerChanged(*this);
-    else
-        Update(wasArmed, wasRunning);
+    Changed(due, wasRunning);
 }
 
 void TTimer::SetOnTimer(TNotifyEvent handler)
 {
-    const bool wasArmed = Armed();
+    const auto due = DueAt();
     const bool wasRunning = Running();
     FOnTimer = handler;
-    Update(wasArmed, wasRunning);
+    Changed(due, wasRunning);
 }
 
 void TTimer::SetIdle(bool idle)
 {
-    const bool wasArmed = Armed();
+    const auto due = DueAt();
     FIdle = idle;
-    Update(wasArmed, Running());
+    Changed(due, Running());
 }
 
 void TTimer::Trigger()
 {
     if (!FEnabled)
         return;
+    const auto due = DueAt();
     FTriggered = true;
-    if (FPeer && Running())
-        FPeer->TickSoon(*this);
+    Changed(due, Running());
 }
 
-void TTimer::Update(bool wasArmed, bool wasRunning)
+std::optional<TTimer::Clock::time_point> TTimer::DueAt() const
 {
-    if (!FPeer)
-        return;
-    if (wasArmed != Armed())
-        FPeer->TimerChanged(*this);
-    if (!wasRunning && Running() && FTriggered)
-        FPeer->TickSoon(*this);
+    if (!Running() || (FIdle && !FTriggered))
+        return std::nullopt;
+    return FNotBefore;
+}
+
+bool TTimer::TickIfDue(Clock::time_point now)
+{
+    const auto due = DueAt();
+    if (!due || now < *due)
+        return false;
+    TickAt(now);
+    return true;
 }
 
 void TTimer::Tick()
 {
+    TickAt(Clock::now());
+}
+
+void TTimer::TickAt(Clock::time_point now)
+{
     if (!Running())
         return;
+    const auto due = DueAt();
     FTriggered = false;
+    FNotBefore = now + Period();
     FOnTimer(this);
+    Changed(due, true);
+}
+
+void TTimer::Changed(std::optional<Clock::time_point> dueBefore, bool wasRunning)
+{
+    if (!wasRunning && Running())
+        FNotBefore = Clock::now() + Period();
+    if (FPeer && DueAt() != dueBefore)
+        FPeer->TimerChanged(*this);
 }
 
 void TMenuItem::SetEnabled(bool enabled)

@@ -3,8 +3,10 @@
 #include "AnsiString.h"
 #include "Component.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace rtl {
@@ -72,18 +74,22 @@ private:
 class TTimerPeer {
 public:
     virtual ~TTimerPeer() = default;
-    // Armed() or the interval changed: start, restart or stop the platform timer.
+    // The time its next tick is due (DueAt) may have changed: set the platform timer to wake
+    // then, or stop it.
     virtual void TimerChanged(TTimer& timer) = 0;
-    // Trigger() asked for a tick: call Tick() as soon as the loop is free, not from here.
-    virtual void TickSoon(TTimer&) {}
 };
 
 // The timer runs exactly while it is enabled, has an interval and has a tick handler:
-// detaching the handler stops it and attaching it again re-arms it. Its platform timer is
-// armed only while it runs and its owner has not declared it idle (nothing for a tick to do
-// until something happens); Trigger() then asks for one tick at once.
+// detaching the handler stops it and attaching it again re-arms it. Its ticks come as a
+// timer message would: at most once per interval, the first no sooner than one interval
+// after it started to run (a re-attach included), and only when the front end's loop has
+// nothing else waiting, which the front end sees to. While its owner declares it idle
+// (nothing for a tick to do until something happens) no tick is due, unless Trigger()
+// asked for one.
 class TTimer : public TComponent {
 public:
+    using Clock = std::chrono::steady_clock;
+
     using TComponent::TComponent;
     bool Enabled() const { return FEnabled; }
     void SetEnabled(bool enabled);
@@ -96,21 +102,30 @@ public:
     bool Running() const { return FEnabled && FInterval > 0 && FOnTimer; }
     bool Armed() const { return Running() && !FIdle; }
     void SetIdle(bool idle);
-    // A tick as soon as possible while enabled; asked while the handler is detached, it
-    // comes once the handler is attached again.
+    // One tick as soon as the interval allows, while enabled; asked while the handler is
+    // detached, it comes once the handler is attached again.
     void Trigger();
-    // The front end calls this when its platform timer fires or a tick was asked for.
+    // When the next tick is due; none while it is not running, or idle and not triggered.
+    std::optional<Clock::time_point> DueAt() const;
+    // The front end calls this when its loop has nothing else waiting: runs the tick if one
+    // is due by now. True when it ran.
+    bool TickIfDue(Clock::time_point now = Clock::now());
+    // Runs a tick now, due or not, if the timer is running.
     void Tick();
     void SetPeer(TTimerPeer* peer) { FPeer = peer; }
 
 private:
-    void Update(bool wasArmed, bool wasRunning);
+    void TickAt(Clock::time_point now);
+    // Tells the peer when the due time moved; a timer that starts to run waits one interval.
+    void Changed(std::optional<Clock::time_point> dueBefore, bool wasRunning);
+    Clock::duration Period() const { return std::chrono::milliseconds(FInterval); }
 
     bool FEnabled = true;
     bool FIdle = false;
     bool FTriggered = false;
     unsigned FInterval = 1000;
     int FTag = 0;
+    Clock::time_point FNotBefore{};
     TNotifyEvent FOnTimer;
     TTimerPeer* FPeer = nullptr;
 };

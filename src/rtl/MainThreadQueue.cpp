@@ -28,26 +28,46 @@ bool TMainThreadQueue::IsMainThread() const
 
 void TMainThreadQueue::Post(TRoutine routine)
 {
-    std::function<void()> wake;
     {
         std::lock_guard lock(FLock);
         FRoutines.push_back(std::move(routine));
-        wake = FWake;
     }
+    const std::function<void()> wake = WakeHandler();
     FQueued.notify_all();
     if (wake)
         wake();
 }
 
+void TMainThreadQueue::PostNextTurn(TRoutine routine)
+{
+    if (FDraining)
+        FNextTurn.push_back(std::move(routine));
+    else
+        Post(std::move(routine));
+}
+
 std::size_t TMainThreadQueue::ProcessPending()
 {
     std::size_t ran = 0;
+    const bool outer = !FDraining;
+    bool deferred = false;
+    FDraining = true;
     for (;;) {
         TRoutine routine;
         {
             std::lock_guard lock(FLock);
-            if (FRoutines.empty())
-                return ran;
+            if (FRoutines.empty()) {
+                if (outer) {
+                    FDraining = false;
+                    deferred = !FNextTurn.empty();
+                    while (!FNextTurn.empty()) {
+                        TRoutine later = std::move(FNextTurn.front());
+                        FNextTurn.pop_front();
+                        FRoutines.push_back(std::move(later));
+                    }
+                }
+                break;
+            }
             routine = std::move(FRoutines.front());
             FRoutines.pop_front();
         }
@@ -59,6 +79,18 @@ std::size_t TMainThreadQueue::ProcessPending()
         }
         ++ran;
     }
+    if (deferred) {
+        FQueued.notify_all();
+        if (auto wake = WakeHandler())
+            wake();
+    }
+    return ran;
+}
+
+std::function<void()> TMainThreadQueue::WakeHandler() const
+{
+    std::lock_guard lock(FLock);
+    return FWake;
 }
 
 bool TMainThreadQueue::WaitForWork(std::chrono::milliseconds timeout)

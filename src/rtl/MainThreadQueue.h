@@ -26,6 +26,10 @@ public:
     bool IsMainThread() const;
 
     void Post(TRoutine routine);
+    // Main thread, for tests: queued only once the running drain has ended, as if another
+    // thread had posted it just then, so that two messages wait when the loop turns next.
+    // Outside a drain it is posted at once.
+    void PostNextTurn(TRoutine routine);
 
     // Main thread only: runs queued routines in order until the queue is empty. Returns how
     // many ran. An exception leaving a routine goes to the application's standard handling.
@@ -43,10 +47,14 @@ public:
 
 private:
     TMainThreadQueue();
+    std::function<void()> WakeHandler() const;
 
     mutable std::mutex FLock;
     std::condition_variable FQueued;
     std::deque<TRoutine> FRoutines;
+    // Main thread only.
+    std::deque<TRoutine> FNextTurn;
+    bool FDraining = false;
     std::function<void()> FWake;
     std::thread::id FMainThread;
 };

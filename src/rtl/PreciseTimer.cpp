@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 
+#include <windows.h>
+
 #include <algorithm>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION

@@ -2,8 +2,6 @@
 
 #ifdef _WIN32
 
-#include <windows.h>
-
 #include <chrono>
 
 namespace rtl {
@@ -24,13 +22,14 @@ public:
     // need the system to reset it on each wait, which Wine's high-resolution timer does not.
     void StartOnce(std::chrono::steady_clock::duration delay);
     void Stop();
-    HANDLE Handle() const { return FTimer; }
+    // The timer's HANDLE, to wait on.
+    void* Handle() const { return FTimer; }
     bool HighResolution() const { return FHighResolution; }
 
 private:
     void RaiseResolution(bool raise);
 
-    HANDLE FTimer = nullptr;
+    void* FTimer = nullptr;
     bool FHighResolution = false;
     bool FRaised = false;
 };

@@ -40,11 +40,17 @@ void TConsoleLoop::WaitAndDispatch(std::chrono::milliseconds timeout)
     WaitAndDispatchUntil(Clock::now() + timeout);
 }
 
+bool TConsoleLoop::NothingWaiting()
+{
+    return !rtl::TMainThreadQueue::Instance().HasPending()
+        && HIWORD(GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE)) == 0;
+}
+
 void TConsoleLoop::WaitAndDispatchUntil(std::optional<Clock::time_point> until)
 {
     auto& queue = rtl::TMainThreadQueue::Instance();
     if (!queue.HasPending() && (!until || *until > Clock::now())) {
-        const HANDLE handles[] = {gQueued, FPlatform->Timer.Handle()};
+        const HANDLE handles[] = {gQueued, static_cast<HANDLE>(FPlatform->Timer.Handle())};
         const bool timed = until && handles[1];
         DWORD timeout = INFINITE;
         if (timed)
@@ -71,6 +77,11 @@ TConsoleLoop::TConsoleLoop()
 }
 
 TConsoleLoop::~TConsoleLoop() = default;
+
+bool TConsoleLoop::NothingWaiting()
+{
+    return !rtl::TMainThreadQueue::Instance().HasPending();
+}
 
 void TConsoleLoop::WaitAndDispatch(std::chrono::milliseconds timeout)
 {

@@ -19,6 +19,9 @@ public:
     TConsoleLoop& operator=(const TConsoleLoop&) = delete;
 
     void WaitAndDispatch(std::chrono::milliseconds timeout);
+    // Nothing is queued for the main thread and no window message waits: a timer's step
+    // may run, as a timer message would only now.
+    static bool NothingWaiting();
     // Waits until the point in time, to the millisecond on every system; without one, only
     // for work.
     void WaitAndDispatchUntil(std::optional<Clock::time_point> until);

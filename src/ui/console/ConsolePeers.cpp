@@ -1,5 +1,6 @@
 #include "ConsolePeers.h"
 
+#include "ConsoleLoop.h"
 #include "ConsoleText.h"
 
 #include "rtl/Application.h"
@@ -20,7 +21,6 @@ TConsolePeers::TConsolePeers(app::TForm1& form, const TSessionOptions& options, 
     form.SetPeer(this);
     form.OnUnitInUse = rtl::TNotifyEvent::Of<&TConsolePeers::UnitInUse>(this);
     CaptionChanged(*form.Label1);
-    TimerChanged(*form.Timer1);
 }
 
 TConsolePeers::~TConsolePeers()
@@ -49,11 +49,6 @@ void TConsolePeers::LinesChanged(rtl::TMemo& memo)
          << (lines.size() > 1 ? OneLine(lines[1]) : "") << std::endl;
 }
 
-void TConsolePeers::TimerChanged(rtl::TTimer& timer)
-{
-    FNextTick = Clock::now() + std::chrono::milliseconds(timer.Interval());
-}
-
 void TConsolePeers::UnitInUse(rtl::TObject*)
 {
     for (const std::string& path : FForm.UnitsInUse())
@@ -74,23 +69,13 @@ int TConsolePeers::Answer(const rtl::AnsiString& text, const rtl::AnsiString& ca
 
 std::optional<TConsolePeers::Clock::time_point> TConsolePeers::NextWake() const
 {
-    if (FTickSoon)
-        return Clock::now();
-    if (FForm.Timer1->Armed())
-        return FNextTick;
-    return std::nullopt;
+    return FForm.Timer1->DueAt();
 }
 
 void TConsolePeers::TickIfDue()
 {
-    rtl::TTimer& timer = *FForm.Timer1;
-    const bool periodDue = timer.Armed() && Clock::now() >= FNextTick;
-    if (!FTickSoon && !periodDue)
-        return;
-    FTickSoon = false;
-    if (periodDue)
-        TimerChanged(timer);
-    timer.Tick();
+    if (TConsoleLoop::NothingWaiting())
+        FForm.Timer1->TickIfDue();
 }
 
 } // namespace console

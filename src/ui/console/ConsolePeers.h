@@ -29,18 +29,17 @@ public:
     void CaptionChanged(rtl::TLabel& label) override;
     void LineAdded(rtl::TMemo& memo, const rtl::AnsiString& line) override;
     void LinesChanged(rtl::TMemo& memo) override;
-    void TimerChanged(rtl::TTimer& timer) override;
-    void TickSoon(rtl::TTimer&) override { FTickSoon = true; }
+    // The loop asks NextWake each turn.
+    void TimerChanged(rtl::TTimer&) override {}
 
     // Bound to the form's OnUnitInUse: said once for each unit.
     void UnitInUse(rtl::TObject*);
     // The answer to a confirmation box of this form's session, from the options.
     int Answer(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
 
-    // When the loop must wake for the timer next: at once for an asked tick, at the next
-    // period while armed, never while it rests.
+    // When the loop must wake for the timer next; never while it rests.
     std::optional<Clock::time_point> NextWake() const;
-    // Runs the tick that is due, if any; a period restarts from the tick.
+    // Runs the tick that is due, if any, when nothing waits in the loop before it.
     void TickIfDue();
 
     app::TForm1& Form() const { return FForm; }
@@ -54,8 +53,6 @@ private:
     std::ostream& FErr;
     std::string FOutPrefix;
     std::string FErrPrefix;
-    Clock::time_point FNextTick = Clock::now();
-    bool FTickSoon = false;
     std::set<std::string> FInUseTold;
 };
 

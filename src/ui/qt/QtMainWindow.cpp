@@ -160,7 +160,8 @@ void TQtMainWindow::BuildControls()
 
     FTimer = new QTimer(this);
     FTimer->setTimerType(Qt::PreciseTimer);
-    connect(FTimer, &QTimer::timeout, this, [this] { Form().Timer1->Tick(); });
+    FTimer->setSingleShot(true);
+    connect(FTimer, &QTimer::timeout, this, [this] { StepIfDue(); });
 }
 
 QAction* TQtMainWindow::ActionOf(const rtl::TMenuItem* item) const
@@ -232,18 +233,14 @@ void TQtMainWindow::ShowIdentityLines(const rtl::TMemo& identity)
     FMemo2->setPlainText(LinesText(identity));
 }
 
-void TQtMainWindow::SetStepTimer(bool armed, unsigned interval)
+void TQtMainWindow::SetStepTimer(std::optional<rtl::TTimer::Clock::time_point> due)
 {
-    if (armed)
-        FTimer->start(static_cast<int>(interval));
-    else
+    if (!due) {
         FTimer->stop();
-}
-
-bool TQtMainWindow::QueueTick()
-{
-    return QMetaObject::invokeMethod(
-        this, [this] { RunQueuedTick(); }, Qt::QueuedConnection);
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - rtl::TTimer::Clock::now());
+    FTimer->start(static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
 }
 
 void TQtMainWindow::MenuEnabled(const rtl::TMenuItem& item)

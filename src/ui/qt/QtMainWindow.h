@@ -42,8 +42,7 @@ private:
     void LogCleared() override;
     void LogFirstLinesRemoved(std::size_t count) override;
     void ShowIdentityLines(const rtl::TMemo& identity) override;
-    void SetStepTimer(bool armed, unsigned interval) override;
-    bool QueueTick() override;
+    void SetStepTimer(std::optional<rtl::TTimer::Clock::time_point> due) override;
     void MenuEnabled(const rtl::TMenuItem& item) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void ShowLog();

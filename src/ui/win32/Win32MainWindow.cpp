@@ -6,6 +6,7 @@
 #include "rtl/CodePage.h"
 #include "rtl/MainThreadQueue.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -15,7 +16,6 @@ namespace {
 
 constexpr const wchar_t* WindowClass = L"TForm1";
 constexpr UINT WM_RUN_QUEUE = WM_APP + 1;
-constexpr UINT WM_TICK_SOON = WM_APP + 2;
 constexpr UINT_PTR StepTimerId = 1;
 enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103 };
 constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -178,18 +178,12 @@ void TWin32MainWindow::Show(int showCommand)
 
 int TWin32MainWindow::Run()
 {
-    // Waits for a message or the step timer, whichever comes first. Modal loops (a message
-    // box, a menu, moving the window) dispatch only messages; there the WM_TIMER of SetTimer
-    // keeps the steps going at the system's coarser pace.
+    // Every waiting message first, then the step if it is due, as the system would hand out
+    // a WM_TIMER; then a wait for a message or the step timer. Modal loops (a message box, a
+    // menu, moving the window) dispatch only messages; there the WM_TIMER of SetTimer keeps
+    // the steps going at the system's coarser pace.
     const HANDLE stepTimer = FStepTimer.Handle();
     for (;;) {
-        const DWORD woken =
-            MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woken == WAIT_OBJECT_0 && stepTimer && FStepTimerSet) {
-            // Re-armed before the tick, so that a tick which stops the timer stops it for good.
-            FStepTimer.StartOnce(std::chrono::milliseconds(Form().Timer1->Interval()));
-            Form().Timer1->Tick();
-        }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT)
@@ -199,6 +193,9 @@ int TWin32MainWindow::Run()
                 DispatchMessageW(&message);
             }
         }
+        if (FWindow)
+            StepIfDue();
+        MsgWaitForMultipleObjectsEx(stepTimer ? 1 : 0, &stepTimer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
 }
 
@@ -226,9 +223,8 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
     case WM_RUN_QUEUE: rtl::TMainThreadQueue::Instance().ProcessPending(); return 0;
     case WM_TIMER:
         if (wParam == StepTimerId)
-            Form().Timer1->Tick();
+            StepIfDue();
         return 0;
-    case WM_TICK_SOON: RunQueuedTick(); return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IdExit1: Form().Exit1->Click(); return 0;
@@ -255,7 +251,6 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
     case WM_DESTROY:
         KillTimer(FWindow, StepTimerId);
         FStepTimer.Stop();
-        FStepTimerSet = false;
         FWindow = nullptr;
         PostQuitMessage(0);
         return 0;
@@ -301,23 +296,25 @@ void TWin32MainWindow::ShowIdentityLines(const rtl::TMemo& identity)
     SetWindowTextW(FMemo2, LinesText(identity).c_str());
 }
 
-void TWin32MainWindow::SetStepTimer(bool armed, unsigned interval)
+void TWin32MainWindow::SetStepTimer(std::optional<rtl::TTimer::Clock::time_point> due)
 {
     if (!FWindow)
         return;
-    FStepTimerSet = armed;
-    if (armed) {
-        SetTimer(FWindow, StepTimerId, interval, nullptr);
-        FStepTimer.StartOnce(std::chrono::milliseconds(interval));
-    } else {
+    if (!due) {
         KillTimer(FWindow, StepTimerId);
         FStepTimer.Stop();
+        return;
     }
+    const auto wait = *due - rtl::TTimer::Clock::now();
+    const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    SetTimer(FWindow, StepTimerId, static_cast<UINT>(std::max<long long>(milliseconds, USER_TIMER_MINIMUM)), nullptr);
+    FStepTimer.StartOnce(wait);
 }
 
-bool TWin32MainWindow::QueueTick()
+bool TWin32MainWindow::MessagesWaiting() const
 {
-    return FWindow && PostMessageW(FWindow, WM_TICK_SOON, 0, 0);
+    // Posted and sent messages; a WM_TIMER is never generated while they wait either.
+    return HIWORD(GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE | QS_INPUT)) != 0;
 }
 
 void TWin32MainWindow::MenuEnabled(const rtl::TMenuItem& item)

@@ -37,8 +37,8 @@ private:
     void LogCleared() override;
     void LogFirstLinesRemoved(std::size_t count) override;
     void ShowIdentityLines(const rtl::TMemo& identity) override;
-    void SetStepTimer(bool armed, unsigned interval) override;
-    bool QueueTick() override;
+    void SetStepTimer(std::optional<rtl::TTimer::Clock::time_point> due) override;
+    bool MessagesWaiting() const override;
     void MenuEnabled(const rtl::TMenuItem& item) override;
 
     HWND FWindow = nullptr;
@@ -51,7 +51,6 @@ private:
     HBRUSH FButtonFace = nullptr;
     // Keeps the step's 1 ms pace in the message loop; SetTimer alone would give 10-16 ms.
     rtl::TPreciseTimer FStepTimer;
-    bool FStepTimerSet = false;
 };
 
 } // namespace win32ui
