@@ -62,6 +62,8 @@ void TFormWindow::LineAdded(rtl::TMemo& memo, const AnsiString& line)
         std::fflush(FLogFile.get());
     }
     LogLineAdded(memo, line);
+    if (FLogListener)
+        FLogListener(line);
 }
 
 void TFormWindow::Cleared(rtl::TMemo& memo)

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ public:
     // Every activity-log line from now on is also appended to the file, in UTF-8, each one
     // flushed as it comes. False, with the system's reason, when it cannot be opened.
     bool AppendLogTo(const std::filesystem::path& file, std::string& error);
+    // Also hears every activity-log line as it is added, after the window has shown it.
+    void SetLogListener(std::function<void(const AnsiString& line)> listener) { FLogListener = std::move(listener); }
 
 protected:
     TFormWindow();
@@ -58,6 +61,7 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, TCloseFile> FLogFile;
+    std::function<void(const AnsiString&)> FLogListener;
 };
 
 } // namespace app

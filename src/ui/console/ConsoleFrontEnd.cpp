@@ -26,9 +26,7 @@ int RunUntilDone(const TSessionOptions& options, TConsoleLoop& loop, TRunHooks& 
             reporter.RunEnded(TSessionEnding::TimedOut);
             return ExitTimeout;
         }
-        // Nothing to wait for but work: no wake-up at all until something is queued.
-        loop.WaitAndDispatchUntil(deadline.Limit(peers.NextWake()));
-        hooks.Tick(peers);
+        Turn(loop, hooks, peers, deadline);
     }
 }
 

@@ -132,4 +132,11 @@ void TRunHooks::Tick(TConsolePeers& peers)
     FActive = outer;
 }
 
+void Turn(TConsoleLoop& loop, TRunHooks& hooks, TConsolePeers& peers, const TDeadline& deadline)
+{
+    // Nothing to wait for but work: no wake-up at all until something is queued.
+    loop.WaitAndDispatchUntil(deadline.Limit(peers.NextWake()));
+    hooks.Tick(peers);
+}
+
 } // namespace console

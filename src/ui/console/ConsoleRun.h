@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleLoop.h"
 #include "ConsolePeers.h"
 
 #include "SessionReport.h"
@@ -50,5 +51,9 @@ private:
     std::ostream& FErr;
     TConsolePeers* FActive = nullptr;
 };
+
+// One turn of a single session's loop: whatever is queued runs, then the step if it is due
+// and nothing waits before it.
+void Turn(TConsoleLoop& loop, TRunHooks& hooks, TConsolePeers& peers, const TDeadline& deadline);
 
 } // namespace console
