@@ -1,5 +1,5 @@
 // The window description and the session controller: taking a unit at a device change,
-// stepping the session on the 1 ms timer and at once after each report or device change,
+// stepping the session on the 1 ms timer, at its next tick after each report or device change,
 // giving the unit back.
 
 #include "Main.h"

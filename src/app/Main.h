@@ -222,7 +222,7 @@ private:
     std::unique_ptr<hid::THidDeviceController> HidCtrl1;
 
     // Keeps Timer1's platform timer armed only while a step can have an effect, and asks for
-    // a step at once; never while Timer1 is disabled.
+    // a step at its next tick; never while Timer1 is disabled.
     void ScheduleStep();
     // True, and the response marked as taken, when one is waiting.
     bool TakeResponse();
