@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Screenshots of the Linux window under Xvfb: before a unit is placed, and after a session
-# with a virtual unit (the confirmation boxes answered with Enter). Writes the PNG files to
-# the folder given (default docs/).
+# Screenshots of the Linux window under Xvfb: before a unit is placed, after a session with a
+# virtual unit (the confirmation boxes answered with Enter), and the session's activity log in
+# the window that Log > Activity log... opens. Writes the PNG files to the folder given
+# (default docs/).
 set -euo pipefail
 build=${BUILD:-build/dev}
 out=${1:-docs}
@@ -21,7 +22,7 @@ pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; rm -rf "$units"; }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 640x400x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
 export DISPLAY=$display TOLVANE_UNIT_DIR=$units
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 
@@ -52,4 +53,15 @@ for _ in $(seq 150); do
 done
 sleep 0.5
 import -window "$window" "$out/tolvane-session.png"
-echo "wrote $out/tolvane-cradle.png and $out/tolvane-session.png"
+
+# Alt takes the keyboard to the menu bar; Log is its third menu, Activity log... its only item.
+xdotool windowfocus --sync "$window" key alt Right Right Down Return
+log=
+for _ in $(seq 50); do
+  log=$(xdotool search --onlyvisible --name 'Activity log$' 2>/dev/null | head -1) && [ -n "$log" ] && break
+  sleep 0.1
+done
+[ -n "$log" ] || { echo "the log window did not appear" >&2; exit 1; }
+sleep 0.5
+import -window "$log" "$out/tolvane-log.png"
+echo "wrote $out/tolvane-cradle.png, $out/tolvane-session.png and $out/tolvane-log.png"

@@ -1,17 +1,25 @@
 // The Linux window: its layout as described, and whole sessions driven through it with the
 // confirmation boxes answered the way an operator would.
 
+#include "QtLogWindow.h"
 #include "QtMainWindow.h"
 #include "SimProcess.h"
 
+#include "rtl/CodePage.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -109,6 +117,8 @@ TEST_F(QtWindow, LaysOutTheDescribedWindow)
     EXPECT_EQ(window.ActionOf(form.Exit1)->text(), "Close");
     EXPECT_EQ(window.ActionOf(form.Info1)->text(), "Info");
     EXPECT_EQ(window.ActionOf(form.Version1)->text(), "Version");
+    EXPECT_EQ(window.ActionOf(form.Log1)->text(), "Log");
+    EXPECT_EQ(window.ActionOf(form.ActivityLog1)->text(), "Activity log...");
     EXPECT_TRUE(window.ActionOf(form.File1)->isEnabled());
     EXPECT_TRUE(window.ActionOf(form.Info1)->isEnabled());
 }
@@ -133,9 +143,13 @@ TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
     qtui::TQtMainWindow window;
     window.show();
     auto& form = window.Form();
+    window.ActionOf(form.ActivityLog1)->trigger();
     bool menusDisabledDuringSession = false;
+    bool logMenuEnabledDuringSession = false;
     TOperator operatorAtDesk(window, [&](const TSeenBox&) {
         menusDisabledDuringSession = !window.ActionOf(form.File1)->isEnabled();
+        logMenuEnabledDuringSession =
+            window.ActionOf(form.Log1)->isEnabled() && window.ActionOf(form.ActivityLog1)->isEnabled();
         return QMessageBox::Ok;
     });
     ASSERT_TRUE(RunUntil([&] { return form.State() == app::stFinished && !form.HoldsUnit(); }));
@@ -150,6 +164,7 @@ TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
     EXPECT_FALSE(operatorAtDesk.Seen[0].TimerRunning);
     EXPECT_FALSE(operatorAtDesk.Seen[1].TimerRunning);
     EXPECT_TRUE(menusDisabledDuringSession);
+    EXPECT_TRUE(logMenuEnabledDuringSession);
 
     EXPECT_EQ(window.Label1()->text(), "Serial write end.");
     EXPECT_EQ(window.Memo2()->toPlainText(), " FW : 1.0.05\nSER : QM0000054321");
@@ -157,6 +172,8 @@ TEST_F(QtWindow, WholeSessionWithBothConfirmationsAnsweredOk)
     EXPECT_TRUE(log.contains("Verify : OK. fileSize:")) << log.toStdString();
     EXPECT_TRUE(log.contains("\u30D0\u30FC\u30B8\u30E7\u30F31.0.05")) << log.toStdString(); // バージョン
     EXPECT_TRUE(log.contains(">>SSER ")) << log.toStdString();
+    // The log window, open all along, shows the same lines.
+    EXPECT_EQ(window.LogWindow()->Text()->toPlainText(), log);
 
     // Taking the finished unit out shows the cradle text and opens the menus at the next tick.
     unit.Stop();
@@ -198,6 +215,165 @@ TEST_F(QtWindow, ClosingWhileAUnitIsLentEndsCleanly)
     }
     // The window and its reader are gone; the unit itself is still waiting in its script.
     EXPECT_EQ(unit.Stop(), 1);
+}
+
+// The log window's lines of text; an empty log shows none.
+QStringList ShownLines(const qtui::TQtLogWindow& log)
+{
+    QStringList lines;
+    for (QTextBlock block = log.Text()->document()->begin(); block.isValid(); block = block.next())
+        lines << block.text();
+    return lines == QStringList{""} ? QStringList{} : lines;
+}
+
+rtl::AnsiString Cp932(const char8_t* utf8)
+{
+    return rtl::Cp932FromUtf8(reinterpret_cast<const char*>(utf8));
+}
+
+TEST_F(QtWindow, LogWindowFromTheLogMenuFollowsTheActivityLog)
+{
+    qtui::TQtMainWindow window;
+    window.show();
+    auto& form = window.Form();
+    form.Log("before the window");
+    QAction* open = window.ActionOf(form.ActivityLog1);
+    open->trigger();
+    qtui::TQtLogWindow* log = window.LogWindow();
+    ASSERT_NE(log, nullptr);
+    form.Memo1->SetMaxLines(4);
+
+    const QString version = "\u30D0\u30FC\u30B8\u30E7\u30F31.0.05"; // バージョン1.0.05
+    struct TStep {
+        const char* What;
+        std::function<void()> Do;
+        // The end of each line shown, after the time stamp.
+        QStringList Shown;
+    };
+    const TStep steps[] = {
+        {"opened", [] {}, {"before the window"}},
+        {"lines added",
+         [&] {
+             form.Log(Cp932(u8"\u30D0\u30FC\u30B8\u30E7\u30F31.0.05"));
+             form.Log("second");
+         },
+         {"before the window", version, "second"}},
+        {"controls from a unit escaped",
+         [&] { form.Log("name\x1B[2J\\x\nforged"); },
+         {"before the window", version, "second", "name\\x1B[2J\\\\x\\x0Aforged"}},
+        {"oldest line removed at the limit",
+         [&] { form.Log("fifth"); },
+         {version, "second", "name\\x1B[2J\\\\x\\x0Aforged", "fifth"}},
+        {"cleared", [&] { form.Memo1->Clear(); }, {}},
+        {"added after the clear", [&] { form.Log("after"); }, {"after"}},
+        {"closed, behind, caught up when opened again",
+         [&] {
+             log->close();
+             for (const char* line : {"h1", "h2", "h3", "h4", "h5"})
+                 form.Log(line);
+             open->trigger();
+         },
+         {"h2", "h3", "h4", "h5"}},
+        {"raised when open", [&] { open->trigger(); }, {"h2", "h3", "h4", "h5"}},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.What);
+        step.Do();
+        EXPECT_EQ(window.LogWindow(), log);
+        EXPECT_TRUE(log->isVisible());
+        const QStringList shown = ShownLines(*log);
+        ASSERT_EQ(shown.size(), step.Shown.size()) << shown.join('\n').toStdString();
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            EXPECT_TRUE(shown[i].endsWith("  " + step.Shown[i])) << shown[i].toStdString();
+    }
+}
+
+TEST_F(QtWindow, LogWindowIsANonModalResizableReadOnlyWindowWithJapaneseFixedPitchText)
+{
+    qtui::TQtMainWindow window;
+    window.show();
+    auto& form = window.Form();
+    form.Log("first");
+    window.ActionOf(form.ActivityLog1)->trigger();
+    qtui::TQtLogWindow* log = window.LogWindow();
+    ASSERT_NE(log, nullptr);
+
+    EXPECT_TRUE(log->isWindow());
+    EXPECT_TRUE(log->windowTitle().contains("Activity log"));
+    EXPECT_EQ(log->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    const QSize larger = log->size() + QSize(120, 80);
+    log->resize(larger);
+    EXPECT_EQ(log->size(), larger);
+
+    // Kana take exactly two columns: the log's columns stay aligned.
+    const QFontMetrics metrics(log->Text()->font());
+    EXPECT_TRUE(metrics.inFontUcs4(0x30D0)); // バ
+    const int column = metrics.horizontalAdvance('0');
+    for (const QChar c : QString("iW.:,-_>|"))
+        EXPECT_EQ(metrics.horizontalAdvance(c), column) << c.toLatin1();
+    EXPECT_EQ(metrics.horizontalAdvance("\u30D0\u30FC\u30B8\u30E7\u30F3"), 10 * column);
+
+    // Read-only, yet what is selected can be copied; a line that comes in keeps the selection.
+    EXPECT_TRUE(log->Text()->isReadOnly());
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(log->Text(), &event);
+    };
+    QClipboard* clipboard = QApplication::clipboard();
+    clipboard->setText("before");
+    press(Qt::Key_Home, Qt::ControlModifier);
+    press(Qt::Key_End, Qt::ShiftModifier);
+    form.Log("second");
+    press(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_TRUE(clipboard->text().endsWith("  first")) << clipboard->text().toStdString();
+    EXPECT_FALSE(clipboard->text().contains('\n')) << clipboard->text().toStdString();
+    press(Qt::Key_A, Qt::ControlModifier);
+    press(Qt::Key_C, Qt::ControlModifier);
+    const QStringList copied = clipboard->text().split('\n');
+    ASSERT_EQ(copied.size(), 2);
+    EXPECT_TRUE(copied[1].endsWith("  second"));
+    press(Qt::Key_X);
+    EXPECT_EQ(log->Text()->toPlainText(), clipboard->text());
+}
+
+TEST_F(QtWindow, SavedLogAndLogFileHoldTheLinesInUtf8)
+{
+    qtui::TQtMainWindow window;
+    auto& form = window.Form();
+    const std::string appended = FUnits.Path() + "/appended.log";
+    std::string openError;
+    ASSERT_TRUE(window.AppendLogTo(appended, openError)) << openError;
+    form.Log(Cp932(u8"\u30D0\u30FC\u30B8\u30E7\u30F31.0.05"));
+    form.Log("plain");
+    window.ActionOf(form.ActivityLog1)->trigger();
+    qtui::TQtLogWindow* log = window.LogWindow();
+    ASSERT_NE(log, nullptr);
+
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    const QString saved = QString::fromStdString(FUnits.Path() + "/saved.txt");
+    QString error;
+    ASSERT_TRUE(log->SaveTo(saved, error)) << error.toStdString();
+    const QByteArray text = read(saved);
+    const QList<QByteArray> lines = text.split('\n');
+    ASSERT_EQ(lines.size(), 3) << text.toStdString();
+    EXPECT_TRUE(lines[0].endsWith("  \xE3\x83\x90\xE3\x83\xBC\xE3\x82\xB8\xE3\x83\xA7\xE3\x83\xB3"
+                                  "1.0.05"))
+        << text.toStdString();
+    EXPECT_TRUE(lines[1].endsWith("  plain"));
+    EXPECT_TRUE(lines[2].isEmpty());
+    // Without controls in the lines, what --log appended is the same text.
+    EXPECT_EQ(read(QString::fromStdString(appended)), text);
+
+    form.Log("a\r\nb");
+    ASSERT_TRUE(log->SaveTo(saved, error)) << error.toStdString();
+    EXPECT_TRUE(read(saved).endsWith("  a\\x0D\\x0Ab\n"));
+
+    EXPECT_FALSE(log->SaveTo(QString::fromStdString(FUnits.Path() + "/missing/saved.txt"), error));
+    EXPECT_FALSE(error.isEmpty());
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "QtMainWindow.h"
 
+#include "QtLogWindow.h"
+
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
 #include "rtl/MainThreadQueue.h"
@@ -89,6 +91,7 @@ TQtMainWindow::TQtMainWindow()
     setFont(WindowFont());
     setAttribute(Qt::WA_DeleteOnClose, false);
     BuildMenu();
+    Form().ActivityLog1->SetOnClick(rtl::TNotifyEvent::Of<&TQtMainWindow::ActivityLog1Click>(this));
     BuildControls();
 
     AttachControls();
@@ -213,19 +216,35 @@ bool TQtMainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TQtMainWindow::LogLineAdded(const rtl::TMemo&, const rtl::AnsiString&)
+void TQtMainWindow::ActivityLog1Click(rtl::TObject*)
+{
+    if (!FLogWindow)
+        FLogWindow = std::make_unique<TQtLogWindow>(*Form().Memo1);
+    FLogWindow->setWindowState(FLogWindow->windowState() & ~Qt::WindowMinimized);
+    FLogWindow->show();
+    FLogWindow->raise();
+    FLogWindow->activateWindow();
+}
+
+void TQtMainWindow::LogLineAdded(const rtl::TMemo&, const rtl::AnsiString& line)
 {
     FLogStale = true;
+    if (FLogWindow)
+        FLogWindow->LineAdded(line);
 }
 
 void TQtMainWindow::LogCleared()
 {
     FLogStale = true;
+    if (FLogWindow)
+        FLogWindow->Cleared();
 }
 
-void TQtMainWindow::LogFirstLinesRemoved(std::size_t)
+void TQtMainWindow::LogFirstLinesRemoved(std::size_t count)
 {
     FLogStale = true;
+    if (FLogWindow)
+        FLogWindow->FirstLinesRemoved(count);
 }
 
 void TQtMainWindow::ShowIdentityLines(const rtl::TMemo& identity)

@@ -15,6 +15,8 @@ class QTimer;
 
 namespace qtui {
 
+class TQtLogWindow;
+
 // Form1 on Qt Widgets: the window of the description, with native peers for the session's
 // component models. It owns the form; closing the window ends the program.
 class TQtMainWindow : public QMainWindow, public app::TFormWindow {
@@ -30,6 +32,8 @@ public:
     QPlainTextEdit* Memo2() const { return FMemo2; }
     QPushButton* SpeedButton1() const { return FSpeedButton1; }
     QAction* ActionOf(const rtl::TMenuItem* item) const;
+    // The activity log's own window, once Log > Activity log... has opened it.
+    TQtLogWindow* LogWindow() const { return FLogWindow.get(); }
 
     // Shows a box as the session asks for one: modal, with the buttons and icon of the flags.
     int ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
@@ -46,6 +50,7 @@ private:
     void MenuEnabled(const rtl::TMenuItem& item) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void ShowLog();
+    void ActivityLog1Click(rtl::TObject* sender);
 
     QWidget* FClient = nullptr;
     QLabel* FLabel1 = nullptr;
@@ -56,6 +61,7 @@ private:
     // The model's lines are not yet in Memo1's box.
     bool FLogStale = false;
     std::map<const rtl::TMenuItem*, QAction*> FActions;
+    std::unique_ptr<TQtLogWindow> FLogWindow;
 };
 
 // Wires the main-thread queue into Qt's event loop and installs the message-box and close
