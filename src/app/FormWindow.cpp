@@ -1,6 +1,6 @@
 #include "FormWindow.h"
 
-#include "rtl/CodePage.h"
+#include "rtl/TextEscape.h"
 #include "rtl/MainThreadQueue.h"
 
 #include <cerrno>
@@ -57,7 +57,7 @@ void TFormWindow::LineAdded(rtl::TMemo& memo, const AnsiString& line)
     if (&memo != FForm->Memo1.get())
         return;
     if (FLogFile) {
-        const std::string text = rtl::Utf8FromCp932(line) + "\n";
+        const std::string text = rtl::LogLineText(line) + "\n";
         std::fwrite(text.data(), 1, text.size(), FLogFile.get());
         std::fflush(FLogFile.get());
     }

@@ -10,7 +10,7 @@ namespace console {
 
 std::string OneLine(const rtl::AnsiString& text)
 {
-    return EscapeControls(rtl::Utf8FromCp932(text));
+    return rtl::LogLineText(text);
 }
 
 TConsolePeers::TConsolePeers(app::TForm1& form, const TSessionOptions& options, std::ostream& out, std::ostream& err,

@@ -1,16 +1,10 @@
 #pragma once
 
-#include <string>
+#include "rtl/TextEscape.h"
 
 namespace console {
 
-// UTF-8 text shown on one terminal line: every control character (C0, DEL, C1) comes out as
-// an escape (\x1B, \u009B) and a backslash as \\, so that no text from a unit can end the
-// line, forge another or drive the terminal.
-std::string EscapeControls(const std::string& utf8);
-
-// UTF-8 text as a JSON string, quotes included; controls, quote, backslash, C1 controls and
-// the two Unicode line separators are escaped.
-std::string JsonString(const std::string& utf8);
+using rtl::EscapeControls;
+using rtl::JsonString;
 
 } // namespace console

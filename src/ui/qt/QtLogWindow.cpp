@@ -3,6 +3,7 @@
 #include "QtMainWindow.h"
 
 #include "rtl/Controls.h"
+#include "rtl/TextEscape.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -16,7 +17,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace qtui {
 
@@ -36,22 +36,7 @@ QFont LogFont()
 // One log line as one line of text: what a unit sent can neither break it nor forge another.
 QString LogLineText(const rtl::AnsiString& line)
 {
-    const QString text = ToQString(line);
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, unit <= 0x7F ? "\\x%02X" : "\\u%04X", unsigned{unit});
-            shown += QLatin1String(escape);
-        } else if (unit == '\\') {
-            shown += "\\\\";
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
+    return QString::fromStdString(rtl::LogLineText(line));
 }
 
 } // namespace

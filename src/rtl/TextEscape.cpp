@@ -1,8 +1,10 @@
-#include "ConsoleText.h"
+#include "TextEscape.h"
+
+#include "CodePage.h"
 
 #include <cstdio>
 
-namespace console {
+namespace rtl {
 
 namespace {
 
@@ -67,4 +69,9 @@ std::string JsonString(const std::string& utf8)
     return json + '"';
 }
 
-} // namespace console
+std::string LogLineText(const AnsiString& line)
+{
+    return EscapeControls(Utf8FromCp932(line));
+}
+
+} // namespace rtl
