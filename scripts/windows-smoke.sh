@@ -31,7 +31,8 @@ for exe in "$build/src/ui/win32/tolvane.exe" "$build/src/ui/console/tolvane-cli.
   echo "$(basename "$exe"): $dlls"
   for dll in $dlls; do
     case $dll in
-      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|msvcrt.dll|advapi32.dll) ;;
+      # comdlg32.dll: the log window's Save as... dialog.
+      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|msvcrt.dll|advapi32.dll) ;;
       *) fail "$(basename "$exe") imports $dll: only system DLLs may be linked, HID.dll and SetupApi.dll are bound at run time" ;;
     esac
   done
