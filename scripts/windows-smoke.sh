@@ -5,7 +5,9 @@
 #     HID devices (a mouse and a keyboard, vendor 845e),
 #   - tolvane.exe, which must show its window captioned "TOLVANE" and close on WM_CLOSE,
 #   - the version resource and manifest of both programs, read back from the .exe files,
-#   - tolvane.exe again at 192 dpi, where its window must be twice as wide.
+#   - tolvane.exe again at 192 dpi, where its window must be twice as wide,
+#   - tolvane.exe's command line, whose answers come in a box: --version, an unknown option and
+#     a log file it cannot open.
 # With SCREENSHOT=FILE it also saves a picture of the window, with SCREENSHOT_192DPI=FILE one at
 # 192 dpi. TOLVANE_XVFB_DISPLAY picks the Xvfb display (default: a random one from :50 to :89).
 set -euo pipefail
@@ -31,7 +33,8 @@ for exe in "$build/src/ui/win32/tolvane.exe" "$build/src/ui/console/tolvane-cli.
   echo "$(basename "$exe"): $dlls"
   for dll in $dlls; do
     case $dll in
-      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|msvcrt.dll|advapi32.dll) ;;
+      # comdlg32.dll: the log window's Save as... dialog.
+      kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|msvcrt.dll|advapi32.dll) ;;
       *) fail "$(basename "$exe") imports $dll: only system DLLs may be linked, HID.dll and SetupApi.dll are bound at run time" ;;
     esac
   done
@@ -133,3 +136,27 @@ run_window 96 "${SCREENSHOT:-}"
 
 echo "== tolvane.exe at 192 dpi"
 run_window 192 "${SCREENSHOT_192DPI:-}"
+
+# run_box STATUS TEXT ARG...: tolvane.exe ARG... must show a box captioned TOLVANE holding TEXT
+# and, once the box is closed with WM_CLOSE, end with STATUS.
+run_box() {
+  local expected=$1 text=$2 app said status=0
+  shift 2
+  "$wine" "$build/src/ui/win32/tolvane.exe" "$@" </dev/null >/dev/null 2>&1 &
+  app=$!
+  for _ in $(seq 300); do
+    xdotool search --name '^TOLVANE$' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  said=$("$wine" "$build/tests/windows/window-text.exe" '#32770' </dev/null 2>&1 | tr -d '\r')
+  "$wine" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
+  wait "$app" || status=$?
+  echo "tolvane.exe $*: box says '$(grep -v -e '^==' -e '^OK$' -e '^$' <<<"$said" | head -1)', exit status $status"
+  grep -qF -- "$text" <<<"$said" || fail "tolvane.exe $* showed no box saying $text"
+  [ "$status" -eq "$expected" ] || fail "tolvane.exe $* ended with $status, not $expected"
+}
+
+echo "== tolvane.exe's command line"
+run_box 0 "tolvane $version" --version
+run_box 2 "unknown option --bogus" --bogus
+run_box 1 "cannot open log file" --log 'C:\no-such-directory\tolvane.log'

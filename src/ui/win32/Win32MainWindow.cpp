@@ -17,7 +17,7 @@ namespace {
 constexpr const wchar_t* WindowClass = L"TForm1";
 constexpr UINT WM_RUN_QUEUE = WM_APP + 1;
 constexpr UINT_PTR StepTimerId = 1;
-enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103 };
+enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103, IdActivityLog1 = 104 };
 constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 TWin32MainWindow* gMainWindow = nullptr;
@@ -49,7 +49,7 @@ HWND CreateControl(DWORD exStyle, const wchar_t* kind, DWORD style, const rtl::T
 
 } // namespace
 
-TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
+TWin32MainWindow::TWin32MainWindow(HINSTANCE instance) : FInstance(instance)
 {
     gMainWindow = this;
     FButtonFace = GetSysColorBrush(COLOR_BTNFACE);
@@ -83,6 +83,7 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance)
                  (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
+    Form().ActivityLog1->SetOnClick(rtl::TNotifyEvent::Of<&TWin32MainWindow::ActivityLog1Click>(this));
     AttachControls();
 
     auto& queue = rtl::TMainThreadQueue::Instance();
@@ -125,6 +126,9 @@ HMENU TWin32MainWindow::CreateMainMenu()
     HMENU info = CreatePopupMenu();
     AppendMenuW(info, MF_STRING, IdVersion1, Wide(Form().Version1->Caption()).c_str());
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(info), Wide(Form().Info1->Caption()).c_str());
+    HMENU log = CreatePopupMenu();
+    AppendMenuW(log, MF_STRING, IdActivityLog1, Wide(Form().ActivityLog1->Caption()).c_str());
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(log), Wide(Form().Log1->Caption()).c_str());
     return menu;
 }
 
@@ -229,6 +233,7 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         switch (LOWORD(wParam)) {
         case IdExit1: Form().Exit1->Click(); return 0;
         case IdVersion1: Form().Version1->Click(); return 0;
+        case IdActivityLog1: Form().ActivityLog1->Click(); return 0;
         case IdSpeedButton1:
             if (HIWORD(wParam) == BN_CLICKED)
                 Form().SpeedButton1->Click();
@@ -258,6 +263,13 @@ LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcW(FWindow, message, wParam, lParam);
 }
 
+void TWin32MainWindow::ActivityLog1Click(rtl::TObject*)
+{
+    if (!FLogWindow)
+        FLogWindow = std::make_unique<TWin32LogWindow>(FInstance, *Form().Memo1);
+    FLogWindow->Open();
+}
+
 int TWin32MainWindow::ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags)
 {
     const int result = MessageBoxW(FWindow, Wide(text).c_str(), Wide(caption).c_str(), flags);
@@ -275,15 +287,21 @@ void TWin32MainWindow::LogLineAdded(const rtl::TMemo& log, const rtl::AnsiString
     const LRESULT end = GetWindowTextLengthW(FMemo1);
     SendMessageW(FMemo1, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(FMemo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    if (FLogWindow)
+        FLogWindow->LineAdded(log, line);
 }
 
 void TWin32MainWindow::LogCleared()
 {
     SetWindowTextW(FMemo1, L"");
+    if (FLogWindow)
+        FLogWindow->Cleared();
 }
 
 void TWin32MainWindow::LogFirstLinesRemoved(std::size_t count)
 {
+    if (FLogWindow)
+        FLogWindow->FirstLinesRemoved(count);
     const LRESULT end = SendMessageW(FMemo1, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
     if (end <= 0)
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Win32LogWindow.h"
+
 #include "app/FormWindow.h"
 #include "rtl/PreciseTimer.h"
 
@@ -19,6 +21,8 @@ public:
     TWin32MainWindow& operator=(const TWin32MainWindow&) = delete;
 
     HWND Handle() const { return FWindow; }
+    // The activity log's window, once Log > Activity log... opened it.
+    TWin32LogWindow* LogWindow() const { return FLogWindow.get(); }
     void Show(int showCommand);
     // Runs the message loop until the window is closed; returns the exit code.
     int Run();
@@ -30,6 +34,7 @@ private:
     // Lays the window out from its 96-dpi design at dpi: client area, controls and font.
     void ApplyDpi(UINT dpi);
     HMENU CreateMainMenu();
+    void ActivityLog1Click(rtl::TObject* Sender);
     int ShowMessageBox(const rtl::AnsiString& text, const rtl::AnsiString& caption, unsigned flags);
 
     void ShowStatus(const rtl::AnsiString& text) override;
@@ -41,6 +46,7 @@ private:
     bool MessagesWaiting() const override;
     void MenuEnabled(const rtl::TMenuItem& item) override;
 
+    HINSTANCE FInstance = nullptr;
     HWND FWindow = nullptr;
     HWND FLabel1 = nullptr;
     HWND FMemo1 = nullptr;
@@ -49,6 +55,7 @@ private:
     HMENU FMenu = nullptr;
     HFONT FFont = nullptr;
     HBRUSH FButtonFace = nullptr;
+    std::unique_ptr<TWin32LogWindow> FLogWindow;
     // Keeps the step's 1 ms pace in the message loop; SetTimer alone would give 10-16 ms.
     rtl::TPreciseTimer FStepTimer;
 };

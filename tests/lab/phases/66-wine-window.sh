@@ -1,5 +1,6 @@
 # tolvane.exe, the Win32 window, under Wine on the lab's display: a whole session against a
-# uhid unit, both confirmation boxes answered with OK, and a picture of the window at the end.
+# uhid unit, both confirmation boxes answered with OK, and a picture of the window at the end;
+# then the activity log's window, opened from the menu, and a picture of it.
 # Numbered before the hidraw phases: during 74-hidraw-access Wine's HID bus host at times exits (no Wine
 # program runs then), and Wine offers no device at all afterwards.
 . "$LAB_ROOT/tests/lab/lib.sh"
@@ -47,6 +48,37 @@ for _ in $(seq 60); do
 done
 import -window "$window" "$shot"
 lab_step "screenshot: $shot"
+
+# The activity log in its own window, from Log > Activity log...: the menu's captions have no
+# mnemonic, so F10 walks the menu bar to its third menu.
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool key --clearmodifiers F10 Right Right Return Return
+wait_for 60 xdotool search --name '^TOLVANE - Activity log$' ||
+  { import -window root "$LAB_OUT/no-log-window.png"; lab_fail "Log > Activity log... opened no window"; }
+log_window=$(xdotool search --name '^TOLVANE - Activity log$' | head -1)
+# It shows Memo1's lines exactly, the version line in Japanese among them.
+edit_text() {
+  "$WINE" "$LAB_WINDOWS_BUILD/tests/windows/window-text.exe" "$1" </dev/null 2>&1 | tr -d '\r' |
+    awk 'tolower($0) == "== edit" { edits++; on = edits == 1; next } /^== / { on = 0; next } on'
+}
+same_log() {
+  local shown
+  shown=$(edit_text TOLVANE.ActivityLog)
+  [ -n "$shown" ] && [ "$shown" = "$(edit_text TForm1)" ]
+}
+wait_for 60 same_log || { edit_text TOLVANE.ActivityLog; show_state; lab_fail "the log window does not show Memo1's lines"; }
+edit_text TOLVANE.ActivityLog | grep -q 'バージョン' ||
+  lab_fail "the log window shows no version line"
+log_shot=$LAB_OUT/tolvane-windows-log.png
+previous=
+for _ in $(seq 60); do
+  sum=$(import -window "$log_window" rgb:- | md5sum)
+  [ "$sum" = "$previous" ] && break
+  previous=$sum
+  sleep 0.5
+done
+import -window "$log_window" "$log_shot"
+lab_step "log window: $(edit_text TOLVANE.ActivityLog | wc -l) lines, screenshot: $log_shot"
 
 "$WINE" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
 wait_for 60 sh -c "! kill -0 $app 2>/dev/null" || lab_fail "tolvane.exe did not close on WM_CLOSE"
