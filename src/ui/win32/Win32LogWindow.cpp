@@ -5,6 +5,7 @@
 #include "app/Main.h"
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
+#include "rtl/TextEscape.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -40,6 +41,13 @@ std::wstring WideFromUtf8(const std::string& text)
     std::wstring wide(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     return wide;
+}
+
+// One log line as one line of text, as tolvane-cli prints it: what a unit sent can neither
+// break it nor forge another.
+std::wstring LogText(const rtl::AnsiString& line)
+{
+    return WideFromUtf8(rtl::LogLineText(line));
 }
 
 struct TCloseFile {
@@ -78,7 +86,7 @@ TWin32LogWindow::TWin32LogWindow(HINSTANCE instance, const rtl::TMemo& log) : FL
     for (std::size_t i = 0; i < FLog.Lines().size(); ++i) {
         if (i > 0)
             text += L"\r\n";
-        text += Wide(FLog.Lines()[i]);
+        text += LogText(FLog.Lines()[i]);
     }
     SetWindowTextW(FText, text.c_str());
     const LRESULT end = GetWindowTextLengthW(FText);
@@ -124,7 +132,7 @@ void TWin32LogWindow::LineAdded(const rtl::TMemo& log, const rtl::AnsiString& li
 {
     const LRESULT end = GetWindowTextLengthW(FText);
     std::wstring text = log.Lines().size() > 1 ? L"\r\n" : L"";
-    text += Wide(line);
+    text += LogText(line);
     Replace(end, end, text);
 }
 
@@ -178,7 +186,7 @@ bool TWin32LogWindow::SaveTo(const std::filesystem::path& file, std::string& err
     }
     std::string text;
     for (const auto& line : FLog.Lines()) {
-        text += rtl::Utf8FromCp932(line);
+        text += rtl::LogLineText(line);
         text += '\n';
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
