@@ -1,6 +1,7 @@
 #include "Win32LogWindow.h"
 
 #include "Win32Dpi.h"
+#include "Win32Support.h"
 
 #include "app/Main.h"
 #include "rtl/Application.h"
@@ -29,12 +30,6 @@ constexpr int DesignClientHeight = 360;
 enum : UINT { IdSaveAs = 201 };
 constexpr UINT_PTR TextSubclassId = 1;
 
-std::wstring Wide(const rtl::AnsiString& text)
-{
-    const std::u16string wide = rtl::Utf16FromCp932(text);
-    return std::wstring(wide.begin(), wide.end());
-}
-
 std::wstring WideFromUtf8(const std::string& text)
 {
     const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -58,16 +53,7 @@ struct TCloseFile {
 
 TWin32LogWindow::TWin32LogWindow(HINSTANCE instance, const rtl::TMemo& log) : FLog(log)
 {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, L"MAINICON");
-    windowClass.hIconSm = windowClass.hIcon;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
-    windowClass.lpszClassName = WindowClass;
-    RegisterClassExW(&windowClass);
+    RegisterWindowClass(instance, WindowClass, WindowProc, GetSysColorBrush(COLOR_WINDOW));
 
     HMENU menu = CreateMenu();
     HMENU file = CreatePopupMenu();
@@ -224,20 +210,10 @@ void TWin32LogWindow::SaveAs()
 
 LRESULT CALLBACK TWin32LogWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TWin32LogWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = WindowObject<TWin32LogWindow>(window, message, lParam);
     if (!self || !self->FWindow || !self->FText)
         return DefWindowProcW(window, message, wParam, lParam);
-    // No exception may unwind through the system's frames.
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        rtl::Application->HandleException(std::current_exception());
-        return 0;
-    }
+    return Guarded([&] { return self->HandleMessage(message, wParam, lParam); });
 }
 
 LRESULT CALLBACK TWin32LogWindow::TextProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)

@@ -1,6 +1,7 @@
 #include "Win32MainWindow.h"
 
 #include "Win32Dpi.h"
+#include "Win32Support.h"
 
 #include "rtl/Application.h"
 #include "rtl/CodePage.h"
@@ -21,12 +22,6 @@ enum : UINT { IdExit1 = 101, IdVersion1 = 102, IdSpeedButton1 = 103, IdActivityL
 constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 TWin32MainWindow* gMainWindow = nullptr;
-
-std::wstring Wide(const rtl::AnsiString& text)
-{
-    const std::u16string wide = rtl::Utf16FromCp932(text);
-    return std::wstring(wide.begin(), wide.end());
-}
 
 std::wstring LinesText(const rtl::TMemo& memo)
 {
@@ -54,16 +49,7 @@ TWin32MainWindow::TWin32MainWindow(HINSTANCE instance) : FInstance(instance)
     gMainWindow = this;
     FButtonFace = GetSysColorBrush(COLOR_BTNFACE);
 
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, L"MAINICON");
-    windowClass.hIconSm = windowClass.hIcon;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = FButtonFace;
-    windowClass.lpszClassName = WindowClass;
-    RegisterClassExW(&windowClass);
+    RegisterWindowClass(instance, WindowClass, WindowProc, FButtonFace);
 
     // The client area of the description, under the menu bar, centred on the screen; laid out
     // again below for the window's dpi.
@@ -205,20 +191,10 @@ int TWin32MainWindow::Run()
 
 LRESULT CALLBACK TWin32MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TWin32MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = WindowObject<TWin32MainWindow>(window, message, lParam);
     if (!self || !self->FWindow)
         return DefWindowProcW(window, message, wParam, lParam);
-    // No exception may unwind through the system's frames; the loop carries on after the box.
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        rtl::Application->HandleException(std::current_exception());
-        return 0;
-    }
+    return Guarded([&] { return self->HandleMessage(message, wParam, lParam); });
 }
 
 LRESULT TWin32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)

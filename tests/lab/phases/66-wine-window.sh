@@ -38,15 +38,19 @@ answer_box 2
 wait_for 120 sh -c "grep ' > ' '$LAB_OUT/window.trace' | tail -1 | cut -d' ' -f3 | grep -q '^00'\$(printf SSER | od -An -tx1 | tr -d ' \n')" ||
   lab_fail "no SSER reached the unit"
 wait_for_line 60 "$LAB_OUT/window.trace" ' < 00'"$(printf 'OK\r\n' | od -An -tx1 | tr -d ' \n')"
+# settled_shot WINDOW FILE: a picture of the window once two in a row, half a second apart, agree.
+settled_shot() {
+  local previous= sum
+  for _ in $(seq 60); do
+    sum=$(import -window "$1" rgb:- | md5sum)
+    [ "$sum" = "$previous" ] && break
+    previous=$sum
+    sleep 0.5
+  done
+  import -window "$1" "$2"
+}
 shot=$LAB_OUT/tolvane-windows-session.png
-previous=
-for _ in $(seq 60); do
-  sum=$(import -window "$window" rgb:- | md5sum)
-  [ "$sum" = "$previous" ] && break
-  previous=$sum
-  sleep 0.5
-done
-import -window "$window" "$shot"
+settled_shot "$window" "$shot"
 lab_step "screenshot: $shot"
 
 # The activity log in its own window, from Log > Activity log...: the menu's captions have no
@@ -70,14 +74,7 @@ wait_for 60 same_log || { edit_text TOLVANE.ActivityLog; show_state; lab_fail "t
 edit_text TOLVANE.ActivityLog | grep -q 'バージョン' ||
   lab_fail "the log window shows no version line"
 log_shot=$LAB_OUT/tolvane-windows-log.png
-previous=
-for _ in $(seq 60); do
-  sum=$(import -window "$log_window" rgb:- | md5sum)
-  [ "$sum" = "$previous" ] && break
-  previous=$sum
-  sleep 0.5
-done
-import -window "$log_window" "$log_shot"
+settled_shot "$log_window" "$log_shot"
 lab_step "log window: $(edit_text TOLVANE.ActivityLog | wc -l) lines, screenshot: $log_shot"
 
 "$WINE" taskkill /im tolvane.exe >/dev/null 2>&1 </dev/null
