@@ -24,9 +24,7 @@ std::size_t C1At(const std::string& text, std::size_t i)
         : 0;
 }
 
-} // namespace
-
-std::string EscapeControls(const std::string& utf8)
+std::string Escaped(const std::string& utf8, bool backslashes)
 {
     std::string shown;
     shown.reserve(utf8.size());
@@ -34,7 +32,7 @@ std::string EscapeControls(const std::string& utf8)
         const auto byte = static_cast<unsigned char>(utf8[i]);
         if (byte < 0x20 || byte == 0x7F) {
             shown += Hex("\\x%02X", byte);
-        } else if (byte == '\\') {
+        } else if (byte == '\\' && backslashes) {
             shown += "\\\\";
         } else if (C1At(utf8, i)) {
             shown += Hex("\\u%04X", static_cast<unsigned char>(utf8[++i]));
@@ -43,6 +41,18 @@ std::string EscapeControls(const std::string& utf8)
         }
     }
     return shown;
+}
+
+} // namespace
+
+std::string EscapeControls(const std::string& utf8)
+{
+    return Escaped(utf8, true);
+}
+
+std::string EscapePath(const std::string& utf8)
+{
+    return Escaped(utf8, false);
 }
 
 std::string JsonString(const std::string& utf8)

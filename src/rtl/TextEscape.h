@@ -11,6 +11,10 @@ namespace rtl {
 // another or drive a terminal.
 std::string EscapeControls(const std::string& utf8);
 
+// A path the system gave, shown so that it can be pasted back into an option: only its control
+// characters are escaped, its backslashes (Windows paths) kept.
+std::string EscapePath(const std::string& utf8);
+
 // UTF-8 text as a JSON string, quotes included; controls, quote, backslash, C1 controls and
 // the two Unicode line separators are escaped.
 std::string JsonString(const std::string& utf8);

@@ -40,6 +40,10 @@ TEST(ConsoleText, ControlCharactersAreEscapedForATerminalAndForJson)
         EXPECT_EQ(console::EscapeControls(c.Text), c.Shown);
         EXPECT_EQ(console::JsonString(c.Text), c.Json);
     }
+    // A system path keeps its backslashes, so that it can be given back to --device.
+    EXPECT_EQ(console::EscapePath(R"(\\?\hid#vid_1209&pid_0043#7&1a&0&0000#{4d1e55b2})"
+                                  "\x1b"),
+              R"(\\?\hid#vid_1209&pid_0043#7&1a&0&0000#{4d1e55b2}\x1B)");
 }
 
 // HidP_GetCaps failing once, put in place by the log once the session has taken its unit, so

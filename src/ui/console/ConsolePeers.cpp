@@ -53,7 +53,7 @@ void TConsolePeers::UnitInUse(rtl::TObject*)
 {
     for (const std::string& path : FForm.UnitsInUse())
         if (FInUseTold.insert(path).second)
-            FErr << FErrPrefix << "tolvane-cli: the unit at " << EscapeControls(path)
+            FErr << FErrPrefix << "tolvane-cli: the unit at " << EscapePath(path)
                  << " is in use by another process; waiting for it" << std::endl;
 }
 

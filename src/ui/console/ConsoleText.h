@@ -5,6 +5,7 @@
 namespace console {
 
 using rtl::EscapeControls;
+using rtl::EscapePath;
 using rtl::JsonString;
 
 } // namespace console

@@ -80,7 +80,7 @@ int ListDevices(std::ostream& out, std::ostream& err, bool json, const std::vect
             continue;
         }
         out << Hex4(id.VendorID) << ':' << Hex4(id.ProductID) << '\t' << EscapeControls(product) << '\t'
-            << EscapeControls(path) << '\t' << Hex4(caps.UsagePage) << ':' << Hex4(caps.Usage) << ' '
+            << EscapePath(path) << '\t' << Hex4(caps.UsagePage) << ':' << Hex4(caps.Usage) << ' '
             << caps.InputReportByteLength << '/' << caps.OutputReportByteLength << '/' << caps.FeatureReportByteLength
             << (inUse ? "\tin use" : "") << '\n';
     }
