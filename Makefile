@@ -2,6 +2,8 @@
 # PRESET picks the CMake preset: dev (default), ci (warnings are errors), asan, tsan.
 PRESET ?= dev
 BUILD  := build/$(PRESET)
+# The builds' own makes, run from here, would otherwise announce every directory they enter.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build test run windows windows-check lab-check clean package fuzz
 
