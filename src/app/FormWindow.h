@@ -18,8 +18,8 @@ class TFormWindow : protected TFormPeer {
 public:
     TForm1& Form() const { return *FForm; }
     // Every activity-log line from now on is also appended to the file, in UTF-8 with its
-    // control characters escaped as tolvane-cli prints them, each one flushed as it comes. False, with the system's
-    // reason, when it cannot be opened.
+    // control characters escaped as tolvane-cli prints them, each one flushed as it comes.
+    // False, with the system's reason, when it cannot be opened.
     bool AppendLogTo(const std::filesystem::path& file, std::string& error);
     // Also hears every activity-log line as it is added, after the window has shown it.
     void SetLogListener(std::function<void(const AnsiString& line)> listener) { FLogListener = std::move(listener); }

@@ -30,14 +30,6 @@ constexpr int DesignClientHeight = 360;
 enum : UINT { IdSaveAs = 201 };
 constexpr UINT_PTR TextSubclassId = 1;
 
-std::wstring WideFromUtf8(const std::string& text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
 // One log line as one line of text, as tolvane-cli prints it: what a unit sent can neither
 // break it nor forge another.
 std::wstring LogText(const rtl::AnsiString& line)

@@ -1,6 +1,7 @@
 #include "Win32Support.h"
 
 #include "rtl/CodePage.h"
+#include "rtl/Unicode.h"
 
 namespace win32ui {
 
@@ -8,6 +9,17 @@ std::wstring Wide(const rtl::AnsiString& text)
 {
     const std::u16string wide = rtl::Utf16FromCp932(text);
     return std::wstring(wide.begin(), wide.end());
+}
+
+std::wstring WideFromUtf8(const std::string& utf8)
+{
+    const std::u16string wide = rtl::Utf16FromUtf8(utf8);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+std::string Utf8FromWide(const std::wstring& text)
+{
+    return rtl::Utf8FromUtf16(std::u16string(text.begin(), text.end()));
 }
 
 void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HBRUSH background)

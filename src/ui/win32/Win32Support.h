@@ -11,6 +11,9 @@ namespace win32ui {
 
 // A code page 932 text of the tool as the system's wide text.
 std::wstring Wide(const rtl::AnsiString& text);
+// UTF-8 and the system's wide text, one into the other.
+std::wstring WideFromUtf8(const std::string& utf8);
+std::string Utf8FromWide(const std::wstring& text);
 
 // Registers a top-level window class with the program's icon and the arrow cursor.
 void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HBRUSH background);
