@@ -347,16 +347,35 @@ TEST_F(Cli, HundredRemovalsAndPlacementsGiveHundredSessions)
     EXPECT_EQ(Count(Lines(cli.Stderr()), "confirm: Get GSER response. Is read RGINFO.INI? -> Cancel"), 100u);
 }
 
-TEST_F(Cli, MalformedOptionsAreUsageErrors)
+TEST_F(Cli, MalformedOptionsAreOneLineUsageErrors)
 {
-    const std::vector<std::string> cases[] = {
-        {"--bogus"},          {"--read-info", "maybe"}, {"--write-serial"},  {"--sessions", "-1"},
-        {"--sessions", "2x"}, {"--timeout", "soon"},    {"--timeout", "-1"},
+    const struct {
+        std::vector<std::string> Args;
+        const char* Says;
+    } cases[] = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--sesions", "3"}, "unknown option --sesions"},
+        {{"stray"}, "unexpected argument stray"},
+        {{"--read-info", "maybe"}, "--read-info: takes yes or no"},
+        {{"--write-serial"}, "--write-serial"},
+        {{"--sessions", "-1"}, "--sessions: takes a whole number of 0 or more"},
+        {{"--sessions=2x"}, "--sessions: takes a whole number of 0 or more"},
+        {{"--timeout", "soon"}, "--timeout: takes a number of seconds"},
+        {{"--device", "a", "b"}, "unexpected argument b"},
+        {{"--json"}, "--json goes with --list"},
+        {{"--list", "--station"}, "--list and --station do not go together"},
+        // No session could be ok: the serial write only follows the information file.
+        {{"--write-serial", "yes"}, "--write-serial yes needs --read-info yes"},
+        {{"--read-info=no", "--write-serial=yes", "--station"}, "--write-serial yes needs --read-info yes"},
     };
-    for (const auto& args : cases) {
-        SCOPED_TRACE(args[0]);
-        EXPECT_EQ(Run(args), 2);
-        EXPECT_NE(FErr.find("usage: tolvane-cli"), std::string::npos);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Args[0]);
+        EXPECT_EQ(Run(c.Args), 2);
+        const auto lines = Lines(FErr);
+        ASSERT_EQ(lines.size(), 2u) << FErr;
+        EXPECT_EQ(lines[0].rfind("tolvane-cli: ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find(c.Says), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1], "Run with --help for more.");
         EXPECT_EQ(FOut, "");
     }
 }
@@ -527,9 +546,9 @@ await done
          {"--read-info", "yes"},
          4,
          {"result: failed upload-refused"}},
-        {"serial write asked for without the file",
-         {},
-         {"--write-serial", "yes"},
+        {"serial write asked for, but the firmware type has none",
+         {"--firmware", "1.0"},
+         {"--read-info", "yes", "--write-serial", "yes"},
          4,
          {"result: failed serial-not-written"}},
         {"serial write answered NG, waiting at the time-out",
@@ -716,7 +735,7 @@ TEST_F(Cli, AUnitDirectoryRemovedAndCreatedAgainIsWatchedAgain)
     Place({});
     EXPECT_EQ(cli.Wait(), 0) << cli.Stderr();
     EXPECT_EQ(Count(Lines(cli.Stderr()),
-                    "tolvane: unit directory " + FUnits.Path() + " is gone; waiting for it to come back"),
+                    "tolvane-cli: unit directory " + FUnits.Path() + " is gone; waiting for it to come back"),
               1u);
 }
 
