@@ -28,7 +28,7 @@ constexpr int ExitUsage = 2;
 int UsageError(const std::string& message)
 {
     PrintDiagnostic("%s", message.c_str());
-    PrintDiagnostic("usage: quillmark-sim [OPTION]...; --help lists the options");
+    std::fputs("Run with --help for more.\n", stderr);
     return ExitUsage;
 }
 
@@ -174,7 +174,8 @@ int main(int argc, char** argv)
     TSimOptions options;
     std::string error;
     switch (ParseOptions(argc, argv, options, error)) {
-    case TParseOutcome::Help: std::fputs(HelpText().c_str(), stdout); return ExitOk;
+    case TParseOutcome::Help: std::fputs(error.c_str(), stdout); return ExitOk;
+    case TParseOutcome::Version: std::printf("%s\n", error.c_str()); return ExitOk;
     case TParseOutcome::Error: return UsageError(error);
     case TParseOutcome::Run: break;
     }

@@ -4,6 +4,9 @@
 
 #include "winapi/posix/UnitDirectory.h"
 
+#include "TolvaneVersion.h"
+#include "cli/CommandLine.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -69,101 +72,179 @@ bool CheckTransport(const TSimOptions& options, std::string& error)
 
 } // namespace
 
+namespace {
+
+// A value as the options' own parsing takes it; `why` is shown when it fails.
+CLI::Validator Checked(std::function<bool(const std::string&)> good, std::string why = "bad value")
+{
+    return CLI::Validator([good = std::move(good), why = std::move(why)](
+                              std::string& value) { return good(value) ? std::string() : why + " \"" + value + "\""; },
+                          "");
+}
+
+// An option whose check stores the value: CLI11's own conversion would read numbers its way.
+CLI::Option* AddChecked(CLI::App& app, const std::string& name, const std::string& description,
+                        const std::string& typeName, CLI::Validator check)
+{
+    return app
+        .add_option_function<std::string>(
+            name, [](const std::string&) {}, description)
+        ->type_name(typeName)
+        ->check(std::move(check));
+}
+
+template <typename T> CLI::Validator WholeInto(T& to, long low, long high)
+{
+    return Checked([&to, low, high](const std::string& text) {
+        long number = 0;
+        if (!ParseWhole(text, low, high, number))
+            return false;
+        to = static_cast<T>(number);
+        return true;
+    });
+}
+
+constexpr const char* Usage = "Usage: quillmark-sim [OPTION]...\n"
+                              "Places virtual Quillmark units, as sockets in the unit directory or as kernel HID\n"
+                              "devices, and plays the unit's side of the protocol: by the built-in behaviour model,\n"
+                              "or step by step from a script.\n";
+
+constexpr const char* Footer =
+    "Script steps, one per line (TEXT is literal except \\r \\n \\t \\0 \\xHH \\\\):\n"
+    "  expect TEXT           next output report's data starts with TEXT\n"
+    "  expect-any            any next output report\n"
+    "  send TEXT             one input report with TEXT\n"
+    "  send-hex HH HH ...    one input report with these bytes\n"
+    "  upload FILE [size=N] [stamp=TEXT] [name=TEXT]\n"
+    "                        upload FILE, awaiting the tool's UPLR replies\n"
+    "  quiet MS              no output report for MS milliseconds\n"
+    "  sleep MS              wait MS milliseconds, queueing output reports\n"
+    "  await FILE            wait until FILE exists (relative to the script), queueing\n"
+    "                        output reports; a test's way to say \"go on\"\n"
+    "  unplug, plug          take the unit out, place it again\n"
+    "Lines that are empty or start with # are ignored.\n"
+    "\n"
+    "With uhid, the input and output report lengths run from 2 to 4097 and 4096; --dir and\n"
+    "--access query-only are usage errors. The device is vendor-defined (usage page 0xFF00)\n"
+    "without report IDs; a host writes the report ID 0 in front of the output report, and\n"
+    "the trace shows the reports as with sockets. Placing waits up to the step time-out\n"
+    "for the kernel's hidraw node; unplug and plug destroy and make the device.\n"
+    "\n"
+    "Standard output: 'placed NAME PATH' (PATH: the socket, or /dev/hidrawN) and\n"
+    "'removed NAME' lines.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the script ran to its end, or a signal took the units out\n"
+    "  1  a step failed\n"
+    "  2  usage error, malformed script, unusable unit directory, or a device that cannot\n"
+    "     be made (/dev/uhid missing or not writable, descriptor refused)\n"
+    "\n"
+    "Environment:\n"
+    "  TOLVANE_UNIT_DIR        the unit directory of socket units; else\n"
+    "                          $XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID\n"
+    "\n"
+    "Files:\n"
+    "  /dev/uhid               where --transport uhid makes its kernel HID devices\n"
+    "\n"
+    "Examples:\n"
+    "  quillmark-sim\n"
+    "                          one unit in the unit directory, answering as a Quillmark\n"
+    "                          until interrupted\n"
+    "  quillmark-sim --count 3 --firmware 1.0.06 --trace -\n"
+    "                          three units, every report shown on standard output\n"
+    "  quillmark-sim --transport uhid --sser-reply NG\n"
+    "                          a kernel HID device (/dev/hidrawN) that refuses the serial write";
+
+// The option table; `options` receives the values as they are parsed.
+void AddOptions(CLI::App& app, TSimOptions& options, std::string& transport, std::string& access,
+                std::string& sserReply)
+{
+    cli::Conventions(app, "quillmark-sim " TOLVANE_VERSION, Usage, "-V");
+    app.footer(Footer);
+    app.add_option("--transport", transport,
+                   "socket (default): a socket in the unit directory;\n"
+                   "uhid: a kernel HID device made through /dev/uhid\n"
+                   "(needs write access to it), met by a host as\n/dev/hidrawN")
+        ->type_name("KIND")
+        ->check(Checked([](const std::string& v) { return v == "socket" || v == "uhid"; }));
+    app.add_option("--dir", options.Directory,
+                   "unit directory, sockets only (default:\n$TOLVANE_UNIT_DIR, else "
+                   "$XDG_RUNTIME_DIR/tolvane/units,\nelse /tmp/tolvane-units-UID)")
+        ->type_name("DIR")
+        ->check(cli::NotEmpty());
+    app.add_option("--name", options.Unit.Name, "unit name, socket NAME.sock (default quillmark)")
+        ->type_name("NAME")
+        ->check(Checked([](const std::string& v) {
+            return v.find('/') == std::string::npos
+                && winapi::posix::IsUnitSocketName(v + winapi::posix::UnitSocketSuffix);
+        }));
+    AddChecked(app, "--count", "place N units NAME-1 ... NAME-N (default 1, at\nmost 999)", "N",
+               WholeInto(options.Count, 1, LargestCount));
+    AddChecked(app, "--vid", "vendor id, C notation (default 0x1209)", "ID",
+               WholeInto(options.Unit.VendorId, 0, 0xffff));
+    AddChecked(app, "--pid", "product id, C notation (default 0x0043)", "ID",
+               WholeInto(options.Unit.ProductId, 0, 0xffff));
+    app.add_option("--product", options.Unit.Product, "product string (default Quillmark)")->type_name("TEXT");
+    AddChecked(app, "--in-length", "input report length, report ID included\n(default 1025)", "N",
+               WholeInto(options.Unit.InLength, 1, LargestReportLength));
+    AddChecked(app, "--out-length", "output report length, report ID included\n(default 65)", "N",
+               WholeInto(options.Unit.OutLength, 1, LargestReportLength));
+    app.add_option("--access", access, "rw (default) or query-only")
+        ->type_name("MODE")
+        ->check(Checked([](const std::string& v) { return v == "rw" || v == "query-only"; }));
+    app.add_option("--firmware,--version", options.Model.Version,
+                   "firmware version answered to VER (default 1.0.05);\n--version TEXT is the same")
+        ->type_name("TEXT");
+    app.add_option("--pcb", options.Model.Pcb, "pcb number answered to GSER (default P2301A000417)")->type_name("TEXT");
+    app.add_option("--bat", options.Model.Bat, "bat number answered to GSER (default B2210C000388)")->type_name("TEXT");
+    app.add_option("--ser", options.Model.Ser, "ser number answered to GSER (default QM0000012345)")->type_name("TEXT");
+    app.add_option("--info-file", options.InfoFile, "upload FILE as RGINFO.INI instead of the built-in one")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty());
+    app.add_option("--sser-reply", sserReply,
+                   "answer to SSER: OK (default), NG (numbers not\nstored) or none (stored, no answer)")
+        ->type_name("REPLY")
+        ->check(Checked([](const std::string& v) { return v == "OK" || v == "NG" || v == "none"; }));
+    app.add_option("--descriptor", options.Descriptor,
+                   "uhid only: a device with the report descriptor in\n"
+                   "FILE instead of a Quillmark; it answers nothing\n"
+                   "and stays until signalled. FILE holds hex bytes\n"
+                   "(\"05 01 09 06\", \"0x05, 0x01\" or \"0501\"), '#' starts\n"
+                   "a comment; at most 4096 bytes")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty());
+    app.add_option("--script", options.Script, "play FILE instead of the behaviour model (needs\n--count 1)")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty());
+    AddChecked(app, "--step-timeout", "time-out of every wait, fractions allowed\n(default 5)", "SEC",
+               Checked([&options](const std::string& v) { return ParseSeconds(v, options.StepTimeout); }));
+    app.add_option("--trace", options.Trace, "log every report as 'SECONDS.MICROS DIR HEX';\n'-' is stdout")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty());
+}
+
+} // namespace
+
 TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& options, std::string& error)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (const std::size_t equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            hasValue = true;
-        }
-        if (option == "--help" || option == "-h") {
-            if (hasValue) {
-                error = option + " takes no value";
-                return TParseOutcome::Error;
-            }
-            return TParseOutcome::Help;
-        }
-        static const char* const Known[] = {
-            "--dir",        "--name",   "--count",        "--vid",   "--pid",       "--product",   "--in-length",
-            "--out-length", "--access", "--version",      "--pcb",   "--bat",       "--ser",       "--info-file",
-            "--sser-reply", "--script", "--step-timeout", "--trace", "--transport", "--descriptor"};
-        if (std::find_if(std::begin(Known), std::end(Known), [&](const char* k) { return option == k; })
-            == std::end(Known)) {
-            error = "unknown option " + option;
-            return TParseOutcome::Error;
-        }
-        if (!hasValue) {
-            if (i + 1 >= argc) {
-                error = option + " needs a value";
-                return TParseOutcome::Error;
-            }
-            value = argv[++i];
-        }
-
-        long number = 0;
-        bool good = true;
-        if (option == "--dir") {
-            good = !value.empty();
-            options.Directory = value;
-        } else if (option == "--name") {
-            good = value.find('/') == std::string::npos
-                && winapi::posix::IsUnitSocketName(value + winapi::posix::UnitSocketSuffix);
-            options.Unit.Name = value;
-        } else if (option == "--count") {
-            good = ParseWhole(value, 1, LargestCount, number);
-            options.Count = static_cast<unsigned>(number);
-        } else if (option == "--vid" || option == "--pid") {
-            good = ParseWhole(value, 0, 0xffff, number);
-            (option == "--vid" ? options.Unit.VendorId : options.Unit.ProductId) = static_cast<std::uint16_t>(number);
-        } else if (option == "--product") {
-            options.Unit.Product = value;
-        } else if (option == "--in-length" || option == "--out-length") {
-            good = ParseWhole(value, 1, LargestReportLength, number);
-            (option == "--in-length" ? options.Unit.InLength : options.Unit.OutLength) =
-                static_cast<std::size_t>(number);
-        } else if (option == "--access") {
-            good = value == "rw" || value == "query-only";
-            options.Unit.QueryOnly = value == "query-only";
-        } else if (option == "--version") {
-            options.Model.Version = value;
-        } else if (option == "--pcb") {
-            options.Model.Pcb = value;
-        } else if (option == "--bat") {
-            options.Model.Bat = value;
-        } else if (option == "--ser") {
-            options.Model.Ser = value;
-        } else if (option == "--info-file") {
-            good = !value.empty();
-            options.InfoFile = value;
-        } else if (option == "--sser-reply") {
-            good = value == "OK" || value == "NG" || value == "none";
-            options.Model.SserReply = value == "OK" ? TSserReply::Ok
-                : value == "NG"                     ? TSserReply::Ng
-                                                    : TSserReply::None;
-        } else if (option == "--script") {
-            good = !value.empty();
-            options.Script = value;
-        } else if (option == "--step-timeout") {
-            good = ParseSeconds(value, options.StepTimeout);
-        } else if (option == "--trace") {
-            good = !value.empty();
-            options.Trace = value;
-        } else if (option == "--transport") {
-            good = value == "socket" || value == "uhid";
-            options.Transport = value == "uhid" ? TTransport::Uhid : TTransport::Socket;
-        } else if (option == "--descriptor") {
-            good = !value.empty();
-            options.Descriptor = value;
-        }
-        if (!good) {
-            error = "bad value for " + option + ": \"" + value + "\"";
-            return TParseOutcome::Error;
-        }
+    std::string transport = "socket";
+    std::string access = "rw";
+    std::string sserReply = "OK";
+    CLI::App app;
+    AddOptions(app, options, transport, access, sserReply);
+    const cli::TParsed parsed = cli::Parse(app, argc, argv);
+    error = parsed.Text;
+    switch (parsed.Outcome) {
+    case cli::TOutcome::Help: error = app.help(); return TParseOutcome::Help;
+    case cli::TOutcome::Version: return TParseOutcome::Version;
+    case cli::TOutcome::Error: return TParseOutcome::Error;
+    case cli::TOutcome::Run: break;
     }
+    options.Transport = transport == "uhid" ? TTransport::Uhid : TTransport::Socket;
+    options.Unit.QueryOnly = access == "query-only";
+    options.Model.SserReply = sserReply == "OK" ? TSserReply::Ok
+        : sserReply == "NG"                     ? TSserReply::Ng
+                                                : TSserReply::None;
     if (!options.Script.empty() && options.Count != 1) {
         error = "--script drives exactly one unit; it cannot be combined with --count " + std::to_string(options.Count);
         return TParseOutcome::Error;
@@ -173,64 +254,11 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
 
 std::string HelpText()
 {
-    return "Usage: quillmark-sim [OPTION]...\n"
-           "Places virtual Quillmark units, as sockets in the unit directory or as kernel HID\n"
-           "devices, and plays the unit's side of the protocol: by the built-in behaviour model,\n"
-           "or step by step from a script.\n"
-           "\n"
-           "  --transport KIND      socket (default): a socket in the unit directory; uhid: a kernel\n"
-           "                        HID device made through /dev/uhid (needs write access to it),\n"
-           "                        met by a host as /dev/hidrawN\n"
-           "  --dir DIR             unit directory, sockets only (default: $TOLVANE_UNIT_DIR, else\n"
-           "                        $XDG_RUNTIME_DIR/tolvane/units, else /tmp/tolvane-units-UID)\n"
-           "  --name NAME           unit name, socket NAME.sock (default quillmark)\n"
-           "  --count N             place N units NAME-1 ... NAME-N (default 1, at most 999)\n"
-           "  --vid ID, --pid ID    vendor and product id, C notation (default 0x1209, 0x0043)\n"
-           "  --product TEXT        product string (default Quillmark)\n"
-           "  --in-length N         input report length, report ID included (default 1025)\n"
-           "  --out-length N        output report length, report ID included (default 65)\n"
-           "  --access MODE         rw (default) or query-only\n"
-           "  --version TEXT        firmware version answered to VER (default 1.0.05)\n"
-           "  --pcb TEXT, --bat TEXT, --ser TEXT\n"
-           "                        numbers answered to GSER (defaults P2301A000417,\n"
-           "                        B2210C000388, QM0000012345)\n"
-           "  --info-file FILE      upload FILE as RGINFO.INI instead of the built-in one\n"
-           "  --sser-reply REPLY    answer to SSER: OK (default), NG (numbers not stored) or none\n"
-           "                        (stored, no answer)\n"
-           "  --descriptor FILE     uhid only: a device with the report descriptor in FILE instead\n"
-           "                        of a Quillmark; it answers nothing and stays until signalled.\n"
-           "                        FILE holds hex bytes (\"05 01 09 06\", \"0x05, 0x01\" or \"0501\"),\n"
-           "                        '#' starts a comment; at most 4096 bytes\n"
-           "  --script FILE         play FILE instead of the behaviour model (needs --count 1)\n"
-           "  --step-timeout SEC    time-out of every wait, fractions allowed (default 5)\n"
-           "  --trace FILE          log every report as 'SECONDS.MICROS DIR HEX'; '-' is stdout\n"
-           "  --help                show this help\n"
-           "\n"
-           "Script steps, one per line (TEXT is literal except \\r \\n \\t \\0 \\xHH \\\\):\n"
-           "  expect TEXT           next output report's data starts with TEXT\n"
-           "  expect-any            any next output report\n"
-           "  send TEXT             one input report with TEXT\n"
-           "  send-hex HH HH ...    one input report with these bytes\n"
-           "  upload FILE [size=N] [stamp=TEXT] [name=TEXT]\n"
-           "                        upload FILE, awaiting the tool's UPLR replies\n"
-           "  quiet MS              no output report for MS milliseconds\n"
-           "  sleep MS              wait MS milliseconds, queueing output reports\n"
-           "  await FILE            wait until FILE exists (relative to the script), queueing\n"
-           "                        output reports; a test's way to say \"go on\"\n"
-           "  unplug, plug          take the unit out, place it again\n"
-           "Lines that are empty or start with # are ignored.\n"
-           "\n"
-           "With uhid, the input and output report lengths run from 2 to 4097 and 4096; --dir and\n"
-           "--access query-only are usage errors. The device is vendor-defined (usage page 0xFF00)\n"
-           "without report IDs; a host writes the report ID 0 in front of the output report, and\n"
-           "the trace shows the reports as with sockets. Placing waits up to the step time-out\n"
-           "for the kernel's hidraw node; unplug and plug destroy and make the device.\n"
-           "\n"
-           "Standard output: 'placed NAME PATH' (PATH: the socket, or /dev/hidrawN) and\n"
-           "'removed NAME' lines.\n"
-           "Exit status: 0 the script ran to its end, or a signal took the units out;\n"
-           "1 a step failed; 2 usage error, malformed script, unusable unit directory, or a\n"
-           "device that cannot be made (/dev/uhid missing or not writable, descriptor refused).\n";
+    TSimOptions options;
+    std::string transport, access, sserReply;
+    CLI::App app;
+    AddOptions(app, options, transport, access, sserReply);
+    return app.help();
 }
 
 } // namespace sim

@@ -23,9 +23,10 @@ struct TSimOptions {
     std::string Trace;
 };
 
-enum class TParseOutcome { Run, Help, Error };
+enum class TParseOutcome { Run, Help, Version, Error };
 
-// On Error, `error` says which option or value was wrong.
+// On Error, `error` says which option or value was wrong, in one line; on Help and Version it
+// holds the text to print.
 TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& options, std::string& error);
 
 std::string HelpText();

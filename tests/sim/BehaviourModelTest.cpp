@@ -135,6 +135,26 @@ TEST(SimOptions, NumbersTakeCNotationAndBothOptionForms)
     EXPECT_EQ(options.Unit.Name, "q");
 }
 
+TEST(SimOptions, FirmwareAndVersionTextAreOneOptionAndDashVIsTheProgramsVersion)
+{
+    const struct {
+        std::vector<const char*> Args;
+        sim::TParseOutcome Outcome;
+        std::string Firmware;
+    } cases[] = {
+        {{"--firmware", "2.0.01"}, sim::TParseOutcome::Run, "2.0.01"},
+        {{"--version=2.0.02"}, sim::TParseOutcome::Run, "2.0.02"},
+        {{"--version", "1.0", "--firmware", "2.0.03"}, sim::TParseOutcome::Run, "2.0.03"},
+        {{"-V"}, sim::TParseOutcome::Version, "1.0.05"},
+    };
+    for (const auto& c : cases) {
+        sim::TSimOptions options;
+        std::string error;
+        EXPECT_EQ(Parse(c.Args, options, error), c.Outcome) << c.Args.front() << ": " << error;
+        EXPECT_EQ(options.Model.Version, c.Firmware);
+    }
+}
+
 TEST(SimOptions, BadOptionsAndValuesAreRefused)
 {
     const std::vector<std::vector<const char*>> cases = {
@@ -155,7 +175,7 @@ TEST(SimOptions, BadOptionsAndValuesAreRefused)
         {"--name", "a/b"},
         {"--name", ""},
         {"--script", "s.txt", "--count", "2"},
-        {"--help=yes"},
+        {"--version"},
     };
     for (const auto& args : cases) {
         sim::TSimOptions options;
@@ -168,9 +188,10 @@ TEST(SimOptions, BadOptionsAndValuesAreRefused)
 TEST(SimOptions, HelpDocumentsEveryOption)
 {
     const std::string help = sim::HelpText();
-    for (const char* option : {"--dir", "--name", "--count", "--vid", "--pid", "--product", "--in-length",
-                               "--out-length", "--access", "--version", "--pcb", "--bat", "--ser", "--info-file",
-                               "--sser-reply", "--script", "--step-timeout", "--trace", "--help"})
+    for (const char* option :
+         {"--dir",        "--name",       "--count",   "--vid",          "--pid",   "--product", "--in-length",
+          "--out-length", "--access",     "--version", "--firmware",     "--pcb",   "--bat",     "--ser",
+          "--info-file",  "--sser-reply", "--script",  "--step-timeout", "--trace", "--help",    "-V"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

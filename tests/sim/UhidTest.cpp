@@ -127,7 +127,7 @@ TEST(SimUhid, OptionsRefuseWhatAUhidDeviceCannotBe)
         {{"--transport", "uhid", "--access", "query-only"}, "--access query-only cannot be made with uhid"},
         {{"--transport", "uhid", "--descriptor", "d.txt", "--script", "s.txt"}, "cannot play a --script"},
         {{"--descriptor", "d.txt"}, "--descriptor needs --transport uhid"},
-        {{"--transport", "usb"}, "bad value for --transport"},
+        {{"--transport", "usb"}, "--transport: bad value \"usb\""},
         {{"--in-length", "4098"}, nullptr},
     };
     for (const TOptionCase& c : cases) {

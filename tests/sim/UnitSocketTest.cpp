@@ -212,8 +212,9 @@ TEST_F(SimUnitSocket, UsageErrorsExitTwoWithoutPlacing)
 {
     const TUsageCase cases[] = {
         {{"--frob"}, "unknown option --frob"},
-        {{"--vid", "0xZZ"}, "bad value for --vid"},
-        {{"--step-timeout"}, "--step-timeout needs a value"},
+        {{"--vid", "0xZZ"}, "quillmark-sim: --vid: bad value \"0xZZ\"\nRun with --help for more.\n"},
+        {{"--frob", "--firmware", "1"}, "quillmark-sim: unknown option --frob\nRun with --help for more.\n"},
+        {{"--step-timeout"}, "--step-timeout"},
         {{"--script", "x", "--count", "2"}, "--count 2"},
         {{"--info-file", "/nonexistent/info"}, "/nonexistent/info"},
         {{"--script", "/nonexistent/script"}, "/nonexistent/script"},
@@ -229,6 +230,9 @@ TEST_F(SimUnitSocket, UsageErrorsExitTwoWithoutPlacing)
     Launch({"--help"});
     EXPECT_EQ(FSim->WaitForExit(), 0);
     EXPECT_NE(FSim->Stdout().find("--step-timeout"), std::string::npos);
+    Launch({"-V"});
+    EXPECT_EQ(FSim->WaitForExit(), 0);
+    EXPECT_EQ(FSim->Stdout().rfind("quillmark-sim ", 0), 0u) << FSim->Stdout();
 }
 
 TEST_F(SimUnitSocket, UnusableUnitDirectoryExitsTwo)
