@@ -25,7 +25,8 @@ using TForeignOptionArity = std::function<int(std::string_view option)>;
 // args without the program name.
 TWindowOptions ParseWindowOptions(const std::vector<std::string>& args, const TForeignOptionArity& foreign = {});
 
-// The --help text, ending in a line break; extra lines go before the closing one.
+// The --help text, ending in a line break; `extra`, a paragraph of its own ending in a line
+// break, goes after the options.
 std::string WindowHelpText(std::string_view extra = {});
 
 // "tolvane VERSION" and a line break.

@@ -32,19 +32,21 @@ TEST(WindowOptions, ParsesOwnOptionsAndPassesForeignOnes)
         {{"--log", "run.log"}, "run.log", false, false, ""},
         {{"--log=run.log"}, "run.log", false, false, ""},
         {{"--log", "\xE3\x83\xAD\xE3\x82\xB0.txt"}, "\xE3\x83\xAD\xE3\x82\xB0.txt", false, false, ""}, // ログ.txt
-        {{"--log"}, {}, false, false, "--log needs a file name"},
-        {{"--log="}, {}, false, false, "--log needs a file name"},
+        {{"--log"}, {}, false, false, "--log: 1 required FILE missing"},
+        {{"--log="}, {}, false, false, "--log: 1 required FILE missing"},
+        {{"--log", "a.log", "--log", "b.log"}, "b.log", false, false, ""},
         {{"-h"}, {}, true, false, ""},
         {{"--help"}, {}, true, false, ""},
         {{"-V"}, {}, false, true, ""},
         {{"--version"}, {}, false, true, ""},
         {{"--bogus"}, {}, false, false, "unknown option --bogus"},
-        {{"session.log"}, {}, false, false, "unknown option session.log"},
+        {{"session.log"}, {}, false, false, "unexpected argument session.log"},
+        {{"--bogus=1"}, {}, false, false, "unknown option --bogus"},
         {{"-platform", "offscreen", "--log", "a.log"}, "a.log", false, false, ""},
         // The value belongs to the foreign option, whatever it looks like.
         {{"-platform", "--log"}, {}, false, false, ""},
         {{"-reverse", "-V"}, {}, false, true, ""},
-        {{"--log", "a.log", "-platform"}, "a.log", false, false, "-platform needs a value"},
+        {{"--log", "a.log", "-platform"}, {}, false, false, "-platform needs a value"},
     };
     for (const TOptionsCase& expected : cases) {
         std::string shown;

@@ -50,8 +50,7 @@ int QtOptionArity(std::string_view option)
     return -1;
 }
 
-constexpr std::string_view QtOptionsHelp = "\n"
-                                           "Qt's own options are accepted as well, such as -platform NAME, -display\n"
+constexpr std::string_view QtOptionsHelp = "Qt's own options are accepted as well, such as -platform NAME, -display\n"
                                            "DISPLAY, -style STYLE and -qwindowgeometry WIDTHxHEIGHT+X+Y.\n";
 
 bool IsSet(const char* variable)
