@@ -4,6 +4,7 @@
 #include "SetupApi.h"
 
 #include "rtl/Application.h"
+#include "rtl/ProgramName.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -68,9 +69,8 @@ THidDeviceController::THidDeviceController(rtl::TComponent* owner) : rtl::TCompo
                 PostMessageA(FNotifyWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, FirstScanParam) != FALSE;
         } else {
             // Without it no scan ever runs: say so rather than wait for a unit in silence.
-            std::fprintf(stderr,
-                         "tolvane: cannot create the device-notification window (error %lu): no device is scanned\n",
-                         static_cast<unsigned long>(GetLastError()));
+            std::fprintf(stderr, "%s: cannot create the device-notification window (error %lu): no device is scanned\n",
+                         rtl::ProgramName(), static_cast<unsigned long>(GetLastError()));
         }
     } else {
         FInterfaceGuid = DefaultHidInterfaceGuid;

@@ -4,6 +4,8 @@
 #include "UnitDirectory.h"
 #include "UnitRegistry.h"
 
+#include "rtl/ProgramName.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -87,7 +89,7 @@ bool TDeviceChangeMonitor::ReadEvents(std::uint64_t& events)
                 FWatch = -1;
                 TUnitRegistry::Instance().Unwatched(FDirectory);
                 changed = true;
-                std::fprintf(stderr, "tolvane: unit directory %s is gone; waiting for it to come back\n",
+                std::fprintf(stderr, "%s: unit directory %s is gone; waiting for it to come back\n", rtl::ProgramName(),
                              FDirectory.c_str());
             }
             at += sizeof(inotify_event) + event->len;

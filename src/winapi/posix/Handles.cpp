@@ -1,5 +1,7 @@
 #include "Handles.h"
 
+#include "rtl/ProgramName.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -120,7 +122,7 @@ void DiagnoseOnce(const std::string& text)
     static std::set<std::string> said;
     std::lock_guard guard(lock);
     if (said.insert(text).second)
-        std::fprintf(stderr, "tolvane: %s\n", text.c_str());
+        std::fprintf(stderr, "%s: %s\n", rtl::ProgramName(), text.c_str());
 }
 
 } // namespace winapi::posix
