@@ -1,6 +1,7 @@
 #!/bin/sh
-# make-page.sh PROGRAM VERSION WHATIS INCLUDE OUTPUT: PROGRAM's manual page, made by help2man
-# from its --help, gzip -9n compressed (no time stamp) as Debian wants it.
+# make-page.sh PROGRAM VERSION DATE WHATIS INCLUDE OUTPUT: PROGRAM's manual page, made by
+# help2man from its --help, dated DATE (the release's, so that a rebuild makes the same page),
+# gzip -9n compressed (no time stamp) as Debian wants it.
 set -eu
 
 if [ "$1" = --help-of ]; then
@@ -12,9 +13,9 @@ if [ "$1" = --help-of ]; then
     exit 0
 fi
 
-program=$1 version=$2 whatis=$3 include=$4 output=$5
+program=$1 version=$2 date=$3 whatis=$4 include=$5 output=$6
 page=$output.tmp
-help2man --no-info --section=1 --name="$whatis" --include="$include" \
+SOURCE_DATE_EPOCH=$(date -d "$date" +%s) help2man --no-info --section=1 --name="$whatis" --include="$include" \
     --version-string="$(basename "$program") $version" --output="$page" \
     "'$0' --help-of '$program'"
 gzip -9n -c "$page" >"$output"
