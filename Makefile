@@ -5,7 +5,7 @@ BUILD  := build/$(PRESET)
 # The builds' own makes, run from here, would otherwise announce every directory they enter.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build test run windows windows-check lab-check clean package fuzz
+.PHONY: all deps build test run windows windows-check lab-check clean package package-check fuzz
 
 all: build
 
@@ -36,12 +36,22 @@ windows:
 windows-check: windows
 	@scripts/windows-smoke.sh build/windows
 
-# The Debian package for Linux users: build/$(PRESET)/package/tolvane_VERSION_ARCH.deb.
-package: deps
-	@cmake --preset $(PRESET) >/dev/null
-	@cmake --build --preset $(PRESET) --target tolvane tolvane-cli tolvane_changelog
-	@cd $(BUILD) && cpack -G DEB
-	@ls $(BUILD)/package/tolvane_*.deb
+# The Debian package for Linux users, in a tree of its own built with Debian's hardening and
+# optimisation flags: build/package/package/tolvane_VERSION_ARCH.deb.
+DEB_FLAGS := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package:
+	@scripts/install-deps.sh package
+	@cmake --preset package -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
+	  -DCMAKE_CXX_FLAGS="$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(DEB_FLAGS) LDFLAGS)" >/dev/null
+	@cmake --build --preset package
+	@cd build/package && cpack -G DEB >/dev/null
+	@ls build/package/package/tolvane_*.deb
+
+# The package as Debian's lintian judges it, every tag counted, and each manual page as man
+# renders it: any message fails.
+package-check: package
+	@packaging/check.sh build/package
 
 # The tree built with clang, and every libFuzzer target run from its seeds for FUZZ_SECONDS
 # (default 60) each, two at a time. A crash's input is kept under build/clang/fuzz/artifacts.

@@ -7,6 +7,8 @@ packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-goth
 packages+=(nlohmann-json3-dev)
 # The hidraw device source enumerates and watches devices through libudev.
 packages+=(libudev-dev)
+# The manual pages are made from the programs' --help, the icons' PNG sizes from their SVG.
+packages+=(help2man librsvg2-bin)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
 if [ "${1:-}" = windows ]; then
   packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
@@ -26,6 +28,11 @@ fi
 if [ "${1:-}" = lab ]; then
   packages=(qemu-system-x86 busybox-static xz-utils udev wine wine64 xvfb xdotool x11-utils imagemagick
             fonts-ipafont-gothic)
+fi
+# `install-deps.sh package`: the build's packages and what makes the Debian package (cpack's
+# dpkg-shlibdeps and file) and checks it.
+if [ "${1:-}" = package ]; then
+  packages+=(dpkg-dev file lintian man-db desktop-file-utils)
 fi
 # `install-deps.sh bench`: the build's packages and the interpreter of bench/bench.py.
 if [ "${1:-}" = bench ]; then
