@@ -7,11 +7,13 @@ packages=(cmake make g++ pkg-config libgtest-dev qt6-base-dev fonts-ipafont-goth
 packages+=(nlohmann-json3-dev)
 # The hidraw device source enumerates and watches devices through libudev.
 packages+=(libudev-dev)
+# The programs read their command lines with CLI11 (header-only: the Windows build takes it too).
+packages+=(libcli11-dev)
 # The manual pages are made from the programs' --help, the icons' PNG sizes from their SVG.
 packages+=(help2man librsvg2-bin)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
 if [ "${1:-}" = windows ]; then
-  packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest wine wine64 xvfb xdotool
+  packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest libcli11-dev wine wine64 xvfb xdotool
             x11-utils imagemagick fonts-ipafont-gothic)
 fi
 # `install-deps.sh clang`: also clang and its runtime libraries, for the clang build and its

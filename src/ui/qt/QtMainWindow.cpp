@@ -79,7 +79,8 @@ void InstallQtRuntime()
         if (gMainWindow)
             gMainWindow->close();
     });
-    QApplication::setWindowIcon(QIcon(QPixmap(tolvane_xpm)));
+    // The installed theme's icon (hicolor); the built-in pixmap where it is not installed.
+    QApplication::setWindowIcon(QIcon::fromTheme("tolvane", QIcon(QPixmap(tolvane_xpm))));
 }
 
 TQtMainWindow::TQtMainWindow()
