@@ -11,9 +11,8 @@ namespace console {
 namespace {
 
 constexpr const char* Usage =
-    "Usage: tolvane-cli [--read-info yes|no] [--write-serial yes|no] [--sessions N] [--timeout SECONDS]\n"
-    "                   [--record FILE] [--device PATH|LOCATION]...\n"
-    "  or:  tolvane-cli --station [--log-dir DIR] [the options above]\n"
+    "Usage: tolvane-cli [OPTION]...\n"
+    "  or:  tolvane-cli --station [--log-dir DIR] [OPTION]...\n"
     "  or:  tolvane-cli --list [--json] [--device PATH|LOCATION]...\n"
     "Runs the tool's session with each Quillmark unit set in the cradle, without a window.\n"
     "The activity log goes to standard output; 'status:', 'identity:', 'confirm:' and\n"
