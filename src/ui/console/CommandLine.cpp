@@ -10,14 +10,13 @@ namespace console {
 
 namespace {
 
-constexpr const char* Usage =
-    "Usage: tolvane-cli [OPTION]...\n"
-    "  or:  tolvane-cli --station [--log-dir DIR] [OPTION]...\n"
-    "  or:  tolvane-cli --list [--json] [--device PATH|LOCATION]...\n"
-    "Runs the tool's session with each Quillmark unit set in the cradle, without a window.\n"
-    "The activity log goes to standard output; 'status:', 'identity:', 'confirm:' and\n"
-    "'result:' lines to standard error. Every line is one line: control characters from a\n"
-    "unit are shown escaped (\\x1B), and a backslash as \\\\.\n";
+constexpr const char* Usage = "Usage: tolvane-cli [OPTION]...\n"
+                              "  or:  tolvane-cli --station [--log-dir DIR] [OPTION]...\n"
+                              "  or:  tolvane-cli --list [--json] [--device PATH|LOCATION]...\n"
+                              "Runs the tool's session with each Quillmark unit set in the cradle, without a window.\n"
+                              "The activity log goes to standard output; 'status:', 'identity:', 'confirm:' and\n"
+                              "'result:' lines to standard error. Every line is one line: control characters from a\n"
+                              "unit are shown escaped (\\x1B), and a backslash as \\\\.\n";
 
 constexpr const char* Footer =
     "A slot names a cradle: the unit's location as the system gives it (on Linux the sysfs\n"
