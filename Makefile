@@ -5,7 +5,7 @@ BUILD  := build/$(PRESET)
 # The builds' own makes, run from here, would otherwise announce every directory they enter.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build test run windows windows-check lab-check clean package package-check fuzz
+.PHONY: all deps build test run windows windows-package windows-check lab-check clean package package-check fuzz
 
 all: build
 
@@ -32,8 +32,14 @@ windows:
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows
 
-# Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, and the window.
-windows-check: windows
+# The Windows downloads, in build/windows/package: tolvane-VERSION-win64.zip (the two programs,
+# README.txt, LICENSE.txt) and tolvane-VERSION-win64-setup.exe (NSIS, packaging/windows).
+windows-package: windows
+	@packaging/windows/package.sh build/windows
+
+# Runs the Windows build under Wine: its unit tests, tolvane-cli.exe --list, the window, and the
+# installer's silent install and uninstall.
+windows-check: windows-package
 	@scripts/windows-smoke.sh build/windows
 
 # The Debian package for Linux users, in a tree of its own built with Debian's hardening and

@@ -13,8 +13,8 @@ packages+=(libcli11-dev)
 packages+=(help2man librsvg2-bin)
 # `install-deps.sh windows`: what the Windows cross build and its smoke run under Wine need.
 if [ "${1:-}" = windows ]; then
-  packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest libcli11-dev wine wine64 xvfb xdotool
-            x11-utils imagemagick fonts-ipafont-gothic)
+  packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest libcli11-dev wine wine64 xvfb
+            xdotool x11-utils imagemagick fonts-ipafont-gothic nsis zip)
 fi
 # `install-deps.sh clang`: also clang and its runtime libraries, for the clang build and its
 # libFuzzer targets.

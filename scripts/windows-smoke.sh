@@ -7,7 +7,9 @@
 #   - the version resource and manifest of both programs, read back from the .exe files,
 #   - tolvane.exe again at 192 dpi, where its window must be twice as wide,
 #   - tolvane.exe's command line, whose answers come in a box: --version, an unknown option and
-#     a log file it cannot open.
+#     a log file it cannot open,
+#   - the installer of `make windows-package`, installed and uninstalled silently: the installed
+#     tolvane-cli.exe, the Start-menu entry, the uninstall key, and what the uninstaller leaves.
 # With SCREENSHOT=FILE it also saves a picture of the window, with SCREENSHOT_192DPI=FILE one at
 # 192 dpi. TOLVANE_XVFB_DISPLAY picks the Xvfb display (default: a random one from :50 to :89).
 set -euo pipefail
@@ -15,7 +17,8 @@ build=${1:-build/windows}
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX
+# winemenubuilder would turn the installer's Start-menu entry into a .desktop file in $HOME.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/tolvane-wine-XXXXXX)
 display=${TOLVANE_XVFB_DISPLAY:-:$((50 + RANDOM % 40))}
 xvfb=
@@ -161,3 +164,58 @@ echo "== tolvane.exe's command line"
 run_box 0 "tolvane $version" --version
 run_box 2 "unknown option --bogus" --bogus
 run_box 1 "cannot open log file" --log 'C:\no-such-directory\tolvane.log'
+
+# Last, as an administrator would run it unattended. The installer works in its own process,
+# which wine runs to its end.
+echo "== installer round trip"
+setup=$build/package/tolvane-$version-win64-setup.exe
+[ -f "$setup" ] || fail "no $setup: make windows-package builds it"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TOLVANE'
+installed='C:\Program Files\TOLVANE'
+folder="$WINEPREFIX/drive_c/Program Files/TOLVANE"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TOLVANE.lnk"
+status=0
+"$wine" "$setup" /S </dev/null >/dev/null 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "$(basename "$setup") /S ended with $status"
+[ -d "$folder" ] || fail "$(basename "$setup") /S installed nothing in $installed"
+echo "$(basename "$setup") /S: $installed holds $(cd "$folder" && echo *)"
+
+said=$("$wine" "$installed\\tolvane-cli.exe" --version </dev/null 2>&1 | tr -d '\r')
+echo "installed tolvane-cli.exe --version: $said"
+[ "$said" = "tolvane-cli $version" ] || fail "the installed tolvane-cli.exe --version does not say $version"
+
+[ -f "$shortcut" ] || fail "no TOLVANE.lnk in all users' Start menu"
+grep -qaF "$installed\\tolvane.exe" "$shortcut" || fail "the Start-menu entry TOLVANE.lnk does not start $installed\\tolvane.exe"
+echo "all users' Start menu: TOLVANE.lnk starts $installed\\tolvane.exe"
+
+entry=$("$wine" reg query "$key" /reg:64 </dev/null 2>&1 | tr -d '\r') || fail "no uninstall key $key in the 64-bit registry"
+bytes=$(find "$folder" -type f -printf '%s\n' | awk '{ n += $1 } END { print n }')
+for value in "DisplayName REG_SZ TOLVANE" "DisplayVersion REG_SZ $version" \
+             "UninstallString REG_SZ \"$installed\\uninstall.exe\"" \
+             "QuietUninstallString REG_SZ \"$installed\\uninstall.exe\" /S" "InstallLocation REG_SZ $installed" \
+             "DisplayIcon REG_SZ $installed\\tolvane.exe,0" "NoModify REG_DWORD 0x1" "NoRepair REG_DWORD 0x1"; do
+  # From the environment: awk -v would read the backslashes as escapes.
+  want=$value awk '{ $1 = $1 } $0 == ENVIRON["want"] { found = 1 } END { exit !found }' <<<"$entry" \
+    || fail "the uninstall key holds no $value"
+done
+awk '$1 == "Publisher" && $2 == "REG_SZ" && NF > 2 { found = 1 } END { exit !found }' <<<"$entry" \
+  || fail "the uninstall key names no Publisher"
+size=$(awk '$1 == "EstimatedSize" && $2 == "REG_DWORD" { print $3 }' <<<"$entry")
+size=$((${size:-0}))
+# Apps & features reads it in KB: within a few percent of what the folder holds.
+percent=$((size * 1024 * 100 / bytes))
+[ "$percent" -ge 95 ] && [ "$percent" -le 105 ] \
+  || fail "the uninstall key's EstimatedSize is $size KB, the folder holds $((bytes / 1024)) KB"
+echo "uninstall key: $(awk 'NF >= 3 { printf "%s%s", sep, $1; sep = " " }' <<<"$entry"), EstimatedSize $size KB"
+
+# uninstall.exe /S hands its work to a copy of itself and returns at once. A copy given _?=FOLDER
+# works in its own process, and cmd /c waits for it and passes on its status; through cmd the
+# line stays as written, and _?= takes the rest of it unquoted.
+cp "$folder/uninstall.exe" "$WINEPREFIX/drive_c/windows/temp/tolvane-uninstall.exe"
+status=0
+"$wine" cmd /c "C:\\windows\\temp\\tolvane-uninstall.exe /S _?=$installed" </dev/null >/dev/null 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "uninstall.exe /S ended with $status"
+[ ! -e "$folder" ] || fail "uninstall.exe /S left $installed, holding: $(cd "$folder" && echo *)"
+[ ! -e "$shortcut" ] || fail "uninstall.exe /S left TOLVANE.lnk in all users' Start menu"
+"$wine" reg query "$key" /reg:64 </dev/null >/dev/null 2>&1 && fail "uninstall.exe /S left the uninstall key $key"
+echo "uninstall.exe /S: $installed, TOLVANE.lnk and the uninstall key are gone"
