@@ -9,7 +9,7 @@ foreach(part MAJOR MINOR PATCH TWEAK)
   list(APPEND TOLVANE_VERSION_NUMBERS ${number})
 endforeach()
 list(JOIN TOLVANE_VERSION_NUMBERS "," TOLVANE_VERSION_NUMBERS)
-set(TOLVANE_COPYRIGHT "Copyright (C) 2026 the TOLVANE authors")
+set(TOLVANE_COPYRIGHT "Copyright (C) 2026 The TOLVANE developers")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneVersion.h.in
   ${PROJECT_BINARY_DIR}/include/tolvane_version/TolvaneVersion.h @ONLY)
 
