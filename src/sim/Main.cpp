@@ -8,6 +8,7 @@
 #include "SocketUnit.h"
 #include "Trace.h"
 #include "UhidUnit.h"
+#include "UsbUnit.h"
 
 #include "winapi/posix/UnitDirectory.h"
 
@@ -81,6 +82,8 @@ bool LoadDescriptor(const std::string& path, TBytes& descriptor)
 std::unique_ptr<TVirtualUnit> MakeUnit(const TSimOptions& options, TUnitDescription description,
                                        const TBytes& reportDescriptor, TTrace* trace)
 {
+    if (options.Transport == TTransport::Usb)
+        return std::make_unique<TUsbUnit>(std::move(description), options.StepTimeout, TStopSignal::StopFd(), trace);
     if (options.Transport == TTransport::Uhid)
         return std::make_unique<TUhidUnit>(std::move(description), reportDescriptor, options.StepTimeout,
                                            TStopSignal::StopFd(), trace);
@@ -113,7 +116,7 @@ bool LoadInputs(TSimOptions& options, TScript& script, TBytes& reportDescriptor,
     return options.Descriptor.empty() || LoadDescriptor(options.Descriptor, reportDescriptor);
 }
 
-// The unit directory for sockets; empty for uhid.
+// The unit directory for sockets; empty for uhid and usb.
 bool PrepareDirectory(const TSimOptions& options, std::string& directory)
 {
     if (options.Transport != TTransport::Socket)
@@ -132,8 +135,11 @@ bool PlaceUnits(const TSimOptions& options, const std::string& directory, const 
     for (unsigned i = 1; i <= options.Count; ++i) {
         TUnitDescription description = options.Unit;
         description.Directory = directory;
-        if (options.Count > 1)
+        if (options.Count > 1) {
             description.Name += "-" + std::to_string(i);
+            if (!description.SerialNumber.empty())
+                description.SerialNumber += "-" + std::to_string(i);
+        }
         auto unit = MakeUnit(options, description, reportDescriptor, trace);
         std::string error;
         if (!unit->Place(error)) {

@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "ReportDescriptor.h"
+#include "UsbUnit.h"
 
 #include "winapi/posix/UnitDirectory.h"
 
@@ -45,26 +46,35 @@ bool ParseSeconds(const std::string& text, std::chrono::milliseconds& value)
     return true;
 }
 
-// What a kernel HID device made through uhid can be.
+// What a kernel HID device made through uhid, or a USB HID gadget, can be.
 bool CheckTransport(const TSimOptions& options, std::string& error)
 {
     error.clear();
-    if (options.Transport == TTransport::Socket) {
-        if (!options.Descriptor.empty())
-            error = "--descriptor needs --transport uhid";
-        return options.Descriptor.empty();
-    }
+    const bool usb = options.Transport == TTransport::Usb;
+    if (!usb && !options.Unit.SerialNumber.empty())
+        error = "--usb-serial needs --transport usb";
+    else if (options.Transport != TTransport::Uhid && !options.Descriptor.empty())
+        error = "--descriptor needs --transport uhid";
+    if (!error.empty() || options.Transport == TTransport::Socket)
+        return error.empty();
+    const std::string kind = usb ? "usb" : "uhid";
+    const std::size_t largestIn = usb ? UsbLargestReportLength : UhidLargestInLength;
+    const std::size_t largestOut = usb ? UsbLargestReportLength : UhidLargestOutLength;
+    const std::string why = usb ? ", report ID included: one high-speed interrupt packet" : ", report ID included";
     if (!options.Directory.empty())
-        error = "--dir places socket units; a uhid unit has no unit directory";
+        error = "--dir places socket units; a " + kind + " unit has no unit directory";
     else if (options.Unit.QueryOnly)
-        error =
-            "--access query-only cannot be made with uhid: nothing reserves a kernel HID device for query-only opens";
-    else if (options.Unit.InLength < 2 || options.Unit.InLength > UhidLargestInLength)
-        error = "--in-length " + std::to_string(options.Unit.InLength) + " cannot be made with uhid: from 2 to "
-            + std::to_string(UhidLargestInLength) + ", report ID included";
-    else if (options.Unit.OutLength < 2 || options.Unit.OutLength > UhidLargestOutLength)
-        error = "--out-length " + std::to_string(options.Unit.OutLength) + " cannot be made with uhid: from 2 to "
-            + std::to_string(UhidLargestOutLength) + ", report ID included";
+        error = "--access query-only cannot be made with " + kind
+            + ": nothing reserves a kernel HID device for query-only opens";
+    else if (options.Unit.InLength < 2 || options.Unit.InLength > largestIn)
+        error = "--in-length " + std::to_string(options.Unit.InLength) + " cannot be made with " + kind + ": from 2 to "
+            + std::to_string(largestIn) + why;
+    else if (options.Unit.OutLength < 2 || options.Unit.OutLength > largestOut)
+        error = "--out-length " + std::to_string(options.Unit.OutLength) + " cannot be made with " + kind
+            + ": from 2 to " + std::to_string(largestOut) + why;
+    else if (usb && options.Count > UsbLargestCount)
+        error = "--count " + std::to_string(options.Count) + " cannot be made with usb: dummy_hcd makes at most "
+            + std::to_string(UsbLargestCount) + " controllers";
     else if (!options.Descriptor.empty() && !options.Script.empty())
         error = "--descriptor makes a device that answers nothing; it cannot play a --script";
     return error.empty();
@@ -130,6 +140,16 @@ constexpr const char* Footer =
     "the trace shows the reports as with sockets. Placing waits up to the step time-out\n"
     "for the kernel's hidraw node; unplug and plug destroy and make the device.\n"
     "\n"
+    "With usb, a unit is a gadget tolvane-NAME-PID in configfs bound to the first free\n"
+    "dummy_hcd device controller (dummy_udc.N), so each unit has a bus of its own (load\n"
+    "dummy_hcd with num=N for N units); both report lengths run from 2 to 1025, as one\n"
+    "high-speed packet carries 1024 bytes. --dir, --access query-only and --descriptor\n"
+    "are usage errors.\n"
+    "The unit reads and writes /dev/hidgN; unplug and plug unbind and bind the gadget,\n"
+    "a real disconnect and a new enumeration on the same port. Placing waits up to the\n"
+    "step time-out for the host's hidraw node. Gadgets named so whose process is gone\n"
+    "are removed; ours go on every exit.\n"
+    "\n"
     "Standard output: 'placed NAME PATH' (PATH: the socket, or /dev/hidrawN) and\n"
     "'removed NAME' lines.\n"
     "\n"
@@ -137,7 +157,8 @@ constexpr const char* Footer =
     "  0  the script ran to its end, or a signal took the units out\n"
     "  1  a step failed\n"
     "  2  usage error, malformed script, unusable unit directory, or a device that cannot\n"
-    "     be made (/dev/uhid missing or not writable, descriptor refused)\n"
+    "     be made (/dev/uhid missing or not writable, descriptor refused, no dummy_hcd,\n"
+    "     configfs, libcomposite or usb_f_hid)\n"
     "\n"
     "Environment:\n"
     "  TOLVANE_UNIT_DIR        the unit directory of socket units; else\n"
@@ -145,6 +166,9 @@ constexpr const char* Footer =
     "\n"
     "Files:\n"
     "  /dev/uhid               where --transport uhid makes its kernel HID devices\n"
+    "  /sys/kernel/config/usb_gadget\n"
+    "                          where --transport usb makes its gadgets (mounted if\n"
+    "                          needed); /sys/class/udc/dummy_udc.N their controllers\n"
     "\n"
     "Examples:\n"
     "  quillmark-sim\n"
@@ -164,9 +188,12 @@ void AddOptions(CLI::App& app, TSimOptions& options, std::string& transport, std
     app.add_option("--transport", transport,
                    "socket (default): a socket in the unit directory;\n"
                    "uhid: a kernel HID device made through /dev/uhid\n"
-                   "(needs write access to it), met by a host as\n/dev/hidrawN")
+                   "(needs write access to it), met by a host as\n/dev/hidrawN;\n"
+                   "usb: a USB HID gadget on dummy_hcd's virtual bus,\n"
+                   "made through configfs (root), met by a host\n"
+                   "through usbhid as /dev/hidrawN")
         ->type_name("KIND")
-        ->check(Checked([](const std::string& v) { return v == "socket" || v == "uhid"; }));
+        ->check(Checked([](const std::string& v) { return v == "socket" || v == "uhid" || v == "usb"; }));
     app.add_option("--dir", options.Directory,
                    "unit directory, sockets only (default:\n$TOLVANE_UNIT_DIR, else "
                    "$XDG_RUNTIME_DIR/tolvane/units,\nelse /tmp/tolvane-units-UID)")
@@ -185,6 +212,11 @@ void AddOptions(CLI::App& app, TSimOptions& options, std::string& transport, std
     AddChecked(app, "--pid", "product id, C notation (default 0x0043)", "ID",
                WholeInto(options.Unit.ProductId, 0, 0xffff));
     app.add_option("--product", options.Unit.Product, "product string (default Quillmark)")->type_name("TEXT");
+    app.add_option("--usb-serial", options.Unit.SerialNumber,
+                   "usb only: the device's serial number string\n(default the unit name; with --count, TEXT-i)")
+        ->type_name("TEXT")
+        ->check(Checked([](const std::string& v) { return !v.empty() && v.size() <= UsbLargestString; },
+                        "empty or longer than a USB string descriptor"));
     AddChecked(app, "--in-length", "input report length, report ID included\n(default 1025)", "N",
                WholeInto(options.Unit.InLength, 1, LargestReportLength));
     AddChecked(app, "--out-length", "output report length, report ID included\n(default 65)", "N",
@@ -240,7 +272,9 @@ TParseOutcome ParseOptions(int argc, const char* const* argv, TSimOptions& optio
     case cli::TOutcome::Error: return TParseOutcome::Error;
     case cli::TOutcome::Run: break;
     }
-    options.Transport = transport == "uhid" ? TTransport::Uhid : TTransport::Socket;
+    options.Transport = transport == "uhid" ? TTransport::Uhid
+        : transport == "usb"                ? TTransport::Usb
+                                            : TTransport::Socket;
     options.Unit.QueryOnly = access == "query-only";
     options.Model.SserReply = sserReply == "OK" ? TSserReply::Ok
         : sserReply == "NG"                     ? TSserReply::Ng

@@ -8,7 +8,7 @@
 
 namespace sim {
 
-enum class TTransport { Socket, Uhid };
+enum class TTransport { Socket, Uhid, Usb };
 
 struct TSimOptions {
     TTransport Transport = TTransport::Socket;

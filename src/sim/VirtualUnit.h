@@ -25,6 +25,7 @@ struct TUnitDescription {
     std::size_t OutLength = 65;  // report ID included
     bool QueryOnly = false;
     std::string Product = "Quillmark";
+    std::string SerialNumber; // usb only: the device's serial number string; empty gives Name
 };
 
 enum class TWaitResult { Ready, TimedOut, Stopped };

@@ -189,9 +189,9 @@ TEST(SimOptions, HelpDocumentsEveryOption)
 {
     const std::string help = sim::HelpText();
     for (const char* option :
-         {"--dir",        "--name",       "--count",   "--vid",          "--pid",   "--product", "--in-length",
-          "--out-length", "--access",     "--version", "--firmware",     "--pcb",   "--bat",     "--ser",
-          "--info-file",  "--sser-reply", "--script",  "--step-timeout", "--trace", "--help",    "-V"})
+         {"--dir",    "--name",         "--count",    "--vid",  "--pid", "--product",   "--in-length", "--out-length",
+          "--access", "--version",      "--firmware", "--pcb",  "--bat", "--ser",       "--info-file", "--sser-reply",
+          "--script", "--step-timeout", "--trace",    "--help", "-V",    "--usb-serial"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <unistd.h>
 
@@ -115,7 +116,7 @@ struct TOptionCase {
     const char* Error; // nullptr: accepted
 };
 
-TEST(SimUhid, OptionsRefuseWhatAUhidDeviceCannotBe)
+TEST(SimUhid, OptionsRefuseWhatAUhidDeviceOrUsbGadgetCannotBe)
 {
     const TOptionCase cases[] = {
         {{"--transport", "uhid"}, nullptr},
@@ -127,8 +128,21 @@ TEST(SimUhid, OptionsRefuseWhatAUhidDeviceCannotBe)
         {{"--transport", "uhid", "--access", "query-only"}, "--access query-only cannot be made with uhid"},
         {{"--transport", "uhid", "--descriptor", "d.txt", "--script", "s.txt"}, "cannot play a --script"},
         {{"--descriptor", "d.txt"}, "--descriptor needs --transport uhid"},
-        {{"--transport", "usb"}, "--transport: bad value \"usb\""},
+        {{"--transport", "usbx"}, "--transport: bad value \"usbx\""},
         {{"--in-length", "4098"}, nullptr},
+        {{"--transport", "usb"}, nullptr},
+        {{"--transport", "usb", "--in-length", "1025", "--out-length", "1025", "--count", "32"}, nullptr},
+        {{"--transport", "usb", "--in-length", "1026"}, "--in-length 1026 cannot be made with usb: from 2 to 1025"},
+        {{"--transport", "usb", "--out-length", "1026"}, "--out-length 1026 cannot be made with usb: from 2 to 1025"},
+        {{"--transport", "usb", "--out-length", "1"}, "--out-length 1 cannot be made with usb"},
+        {{"--transport", "usb", "--count", "33"}, "--count 33 cannot be made with usb"},
+        {{"--transport", "usb", "--dir", "/tmp"}, "a usb unit has no unit directory"},
+        {{"--transport", "usb", "--access", "query-only"}, "--access query-only cannot be made with usb"},
+        {{"--transport", "usb", "--descriptor", "d.txt"}, "--descriptor needs --transport uhid"},
+        {{"--transport", "usb", "--usb-serial", "S1"}, nullptr},
+        {{"--transport", "usb", "--usb-serial", std::string(127, 's')}, "longer than a USB string descriptor"},
+        {{"--transport", "uhid", "--usb-serial", "S1"}, "--usb-serial needs --transport usb"},
+        {{"--usb-serial", "S1"}, "--usb-serial needs --transport usb"},
     };
     for (const TOptionCase& c : cases) {
         std::vector<const char*> argv{"quillmark-sim"};
@@ -147,7 +161,7 @@ TEST(SimUhid, OptionsRefuseWhatAUhidDeviceCannotBe)
     }
 }
 
-TEST(SimUhid, UnusableUhidDeviceOrDescriptorIsAUsageError)
+TEST(SimUhid, UnusableUhidDeviceUsbBusOrDescriptorIsAUsageError)
 {
     char pattern[] = "/tmp/quillmark-sim-uhid-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -169,10 +183,16 @@ TEST(SimUhid, UnusableUhidDeviceOrDescriptorIsAUsageError)
         cases.push_back({{"--transport", "uhid"}, "cannot place quillmark: /dev/uhid is missing"});
     else if (::access("/dev/uhid", W_OK) != 0)
         cases.push_back({{"--transport", "uhid"}, "cannot place quillmark: /dev/uhid is not writable"});
+    // Without dummy_hcd the message names the lab that has it.
+    if (::access("/sys/class/udc/dummy_udc.0", F_OK) != 0)
+        cases.push_back({{"--transport", "usb"},
+                         "cannot place quillmark: no dummy_hcd controller (no dummy_udc.0 in /sys/class/udc): this "
+                         "kernel offers no virtual USB bus (the lab VM, tests/lab/run-in-vm.sh, loads dummy_hcd"});
     for (const auto& [args, message] : cases) {
         TSimProcess sim(args);
         EXPECT_EQ(sim.WaitForExit(), 2) << message;
         EXPECT_NE(sim.Stderr().find(message), std::string::npos) << sim.Stderr();
+        EXPECT_EQ(std::count(sim.Stderr().begin(), sim.Stderr().end(), '\n'), 1) << sim.Stderr();
         EXPECT_EQ(sim.Stdout(), "") << "nothing placed";
     }
     ::unlink(bad.c_str());
