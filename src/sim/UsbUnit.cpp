@@ -162,6 +162,21 @@ std::string GadgetHolding(const std::string& udc)
     return "";
 }
 
+// The device on the first port of the root hub of dummy_hcd's host controller paired with the
+// device controller `controller` (same number).
+std::optional<std::string> PortDevice(unsigned controller)
+{
+    const std::string hcd = "/sys/devices/platform/dummy_hcd." + std::to_string(controller);
+    for (const std::string& bus : Entries(hcd)) {
+        if (bus.size() < 4 || bus.rfind("usb", 0) != 0 || bus.find_first_not_of("0123456789", 3) != std::string::npos)
+            continue;
+        const std::string device = hcd + "/" + bus + "/" + bus.substr(3) + "-1";
+        if (IsDirectory(device))
+            return device;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 TUsbUnit::TUsbUnit(TUnitDescription description, std::chrono::milliseconds placeTimeout, int stopFd, TTrace* trace)
@@ -311,7 +326,9 @@ bool TUsbUnit::Bind(std::string& error)
     unsigned controller = 0;
     for (; HasUdc(controller); ++controller) {
         // Another process may take a free one first: it answers EBUSY, and the next is tried.
-        if (GadgetHolding(UdcName(controller)).empty() && BindTo(controller, error)) {
+        if (!GadgetHolding(UdcName(controller)).empty())
+            continue;
+        if (BindTo(controller, error)) {
             FController = controller;
             return true;
         }
@@ -326,6 +343,8 @@ bool TUsbUnit::Bind(std::string& error)
 bool TUsbUnit::BindTo(unsigned controller, std::string& error)
 {
     const std::string udc = UdcName(controller);
+    const auto earlier = PortDevice(controller);
+    FEarlierDevnum = earlier ? ReadLine(*earlier + "/devnum") : "";
     if (!WriteAttribute(FGadget + "/UDC", udc)) {
         const int failure = errno;
         const std::string holder = failure == EBUSY ? GadgetHolding(udc) : "";
@@ -435,20 +454,14 @@ void TUsbUnit::Lose(const std::string& why)
     FPending.clear();
 }
 
-// The device on the first port of the root hub of dummy_hcd's host controller paired with our
-// device controller (same number), and carrying our serial number.
+// Ours carries our serial number and was enumerated after we bound: the host may still show
+// the device of the gadget bound there before, of the same serial number perhaps.
 std::optional<std::string> TUsbUnit::FindUsbDevice() const
 {
-    if (!FController)
-        return std::nullopt;
-    const std::string hcd = "/sys/devices/platform/dummy_hcd." + std::to_string(*FController);
-    for (const std::string& bus : Entries(hcd)) {
-        if (bus.size() < 4 || bus.rfind("usb", 0) != 0 || bus.find_first_not_of("0123456789", 3) != std::string::npos)
-            continue;
-        const std::string device = hcd + "/" + bus + "/" + bus.substr(3) + "-1";
-        if (IsDirectory(device) && ReadLine(device + "/serial") == FDescription.SerialNumber)
-            return device;
-    }
+    const auto device = FController ? PortDevice(*FController) : std::nullopt;
+    if (device && ReadLine(*device + "/serial") == FDescription.SerialNumber
+        && ReadLine(*device + "/devnum") != FEarlierDevnum)
+        return device;
     return std::nullopt;
 }
 

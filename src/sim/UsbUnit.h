@@ -69,6 +69,7 @@ private:
     bool FBound = false;
     TFd FHidg;
     std::string FNode;
+    std::string FEarlierDevnum;  // of the device the host showed on our port when we bound
     std::deque<TBytes> FPending; // input report data the function has not taken yet
 };
 

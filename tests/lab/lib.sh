@@ -25,13 +25,35 @@ wait_for_line() {
 }
 
 # start_unit NAME ARG...: a uhid unit in the background; output in $LAB_OUT/NAME.out.
-start_unit() {
-  local name=$1; shift
+start_unit() { start_sim uhid 20 "$@"; }
+
+# start_usb_unit NAME ARG...: as start_unit, a USB gadget unit on the first free dummy_hcd port
+# (the VM has three); the host enumerates it through usbhid.
+start_usb_unit() { start_sim usb 60 "$@"; }
+
+start_sim() {
+  local transport=$1 limit=$2 name=$3; shift 3
   # Emulation is slow: a step may take seconds where it takes milliseconds on hardware.
-  "$LAB_SIM" --transport uhid --step-timeout 120 "$@" >"$LAB_OUT/$name.out" 2>&1 </dev/null &
-  printf -v "UNIT_PID_$name" %s $!
-  wait_for 20 grep -q '^placed' "$LAB_OUT/$name.out" ||
-    { cat "$LAB_OUT/$name.out" >&2; lab_fail "unit $name was not placed"; }
+  "$LAB_SIM" --transport "$transport" --step-timeout 120 "$@" >"$LAB_OUT/$name.out" 2>&1 </dev/null &
+  local pid=$!
+  printf -v "UNIT_PID_$name" %s $pid
+  # Until it is placed, or has given up.
+  wait_for "$limit" sh -c "grep -q '^placed' '$LAB_OUT/$name.out' || ! kill -0 $pid" &&
+    grep -q '^placed' "$LAB_OUT/$name.out" || { cat "$LAB_OUT/$name.out" >&2; lab_fail "unit $name was not placed"; }
+}
+
+# unit_node NAME: the /dev/hidrawN of the unit's last "placed" line.
+unit_node() { awk '$1 == "placed" { node = $3 } END { print node }' "$LAB_OUT/$1.out"; }
+
+# usb_device_of /dev/hidrawN: the sysfs path of the USB device the node hangs from, through an
+# interface bound to usbhid; fails for a node with no such parents.
+usb_device_of() {
+  local hid interface device
+  hid=$(readlink -f "/sys/class/hidraw/${1#/dev/}/device") || return 1
+  interface=${hid%/*} device=${hid%/*/*}
+  [ "$(basename "$(readlink -f "$interface/driver")")" = usbhid ] || { echo "usb_device_of $1: $interface is not bound to usbhid" >&2; return 1; }
+  grep -qx 'DEVTYPE=usb_device' "$device/uevent" 2>/dev/null || { echo "usb_device_of $1: $device is no USB device" >&2; return 1; }
+  echo "$device"
 }
 
 # stop_unit NAME: SIGTERM, then its exit status.

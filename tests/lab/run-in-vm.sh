@@ -24,8 +24,12 @@ done
 [ $# -gt 0 ] || { echo "run-in-vm: no command given" >&2; exit 125; }
 boot_fail() { echo "run-in-vm: $*" >&2; exit 125; }
 
+# In dependency order (the modules' own "depends="): insmod resolves nothing.
 modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci 9pnet 9pnet_virtio
-         netfs fscache 9p overlay hid uhid hid-generic)
+         netfs fscache 9p overlay hid uhid hid-generic
+         usb-common usbcore udc-core configfs libcomposite usb_f_hid dummy_hcd usbhid)
+# dummy_hcd: one host and device controller pair per USB unit, each unit on a bus of its own.
+declare -A module_args=([dummy_hcd]="num=3")
 
 mkdir -p "$lab/out"
 exec 9>"$lab/.lock"
@@ -78,7 +82,7 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-for m in $(cat /modules); do insmod /lib/modules/$m.ko || echo "lab-init: insmod $m failed"; done
+while read -r m args; do insmod /lib/modules/$m.ko $args || echo "lab-init: insmod $m failed"; done </modules
 stty -F /dev/ttyS1 raw -echo
 stty -F /dev/ttyS2 raw -echo
 fail() { echo "lab-init: $*"; reboot -f; }
@@ -121,7 +125,7 @@ stty -F /dev/ttyS2 raw
 reboot -f
 INIT
   chmod +x "$staging/init"
-  printf '%s\n' "${modules[@]}" >"$staging/modules"
+  for m in "${modules[@]}"; do echo "$m ${module_args[$m]:-}"; done >"$staging/modules"
   (cd "$staging" && find . | /bin/busybox cpio -o -H newc 2>/dev/null) >"$initrd.tmp"
   mv "$initrd.tmp" "$initrd"
   rm -rf "$staging"
