@@ -38,8 +38,11 @@ start_sim() {
   local pid=$!
   printf -v "UNIT_PID_$name" %s $pid
   # Until it is placed, or has given up.
-  wait_for "$limit" sh -c "grep -q '^placed' '$LAB_OUT/$name.out' || ! kill -0 $pid" &&
-    grep -q '^placed' "$LAB_OUT/$name.out" || { cat "$LAB_OUT/$name.out" >&2; lab_fail "unit $name was not placed"; }
+  wait_for "$limit" sh -c "grep -q '^placed' '$LAB_OUT/$name.out' || ! kill -0 $pid" || true
+  if ! grep -q '^placed' "$LAB_OUT/$name.out"; then
+    cat "$LAB_OUT/$name.out" >&2
+    lab_fail "unit $name was not placed"
+  fi
 }
 
 # unit_node NAME: the /dev/hidrawN of the unit's last "placed" line.

@@ -10,10 +10,10 @@ declare -A pair=([a]="0x1209 0x0043 Q0043" [b]="0x1d50 0x7800 Q7800" [c]="0x1d50
 # units NAME... (placed in that order, taken in name order): each on its own port, the tool
 # takes them in the identifier pairs' order.
 units() {
-  local log=$LAB_OUT/$#.log names=("$@") n port ports=() expected='' sessions=$#
+  local log=$LAB_OUT/$#.log names=("$@") n vid pid product port ports=() expected='' sessions=$#
   for n in "${names[@]}"; do
-    set -- ${pair[$n]}
-    start_usb_unit "$n" --vid "$1" --pid "$2" --product "$3"
+    read -r vid pid product <<<"${pair[$n]}"
+    start_usb_unit "$n" --vid "$vid" --pid "$pid" --product "$product"
     port=$(usb_device_of "$(unit_node "$n")") || lab_fail "unit $n is not a USB device bound to usbhid"
     ports+=("$port")
   done
