@@ -23,7 +23,6 @@ namespace {
 constexpr std::chrono::milliseconds NodeRecheck{10};
 constexpr const char* GadgetPrefix = "tolvane-";
 constexpr const char* FunctionName = "hid.usb0";
-constexpr const char* Manufacturer = "quillmark-sim";
 constexpr const char* LabNote =
     " (the lab VM, tests/lab/run-in-vm.sh, loads dummy_hcd, libcomposite and usb_f_hid; or use --transport uhid)";
 
@@ -297,9 +296,10 @@ bool TUsbUnit::MakeGadget(std::string& error)
     };
     const bool made = write(gadget + "/idVendor", Hex4(FDescription.VendorId))
         && write(gadget + "/idProduct", Hex4(FDescription.ProductId))
-        && write(gadget + "/bcdDevice", Hex4(FDescription.Release)) && write(gadget + "/bcdUSB", "0x0200")
-        && make(gadget + "/strings/0x409") && write(gadget + "/strings/0x409/manufacturer", Manufacturer)
-        && write(gadget + "/strings/0x409/product", FDescription.Product)
+        && write(gadget + "/bcdDevice", Hex4(FDescription.Release))
+        && write(gadget + "/bcdUSB", "0x0200")
+        // No manufacturer string: the host names the device by its product alone, as with uhid.
+        && make(gadget + "/strings/0x409") && write(gadget + "/strings/0x409/product", FDescription.Product)
         && write(gadget + "/strings/0x409/serialnumber", FDescription.SerialNumber) && make(gadget + "/configs/c.1")
         && (::mkdir(function.c_str(), 0755) == 0
             || (error = errno == ENOENT
