@@ -405,3 +405,72 @@ station_stop() {
   local p
   for p in ref QA QB QC; do stop_unit "$p" || lab_fail "unit $p did not end cleanly: $(tail -3 "$LAB_OUT/$p.out")"; done
 }
+
+# socket_session NAME INFO: the Linux build's whole session (both answers yes) against a socket
+# unit that uploads INFO, the session a kernel device's is held to: $LAB_OUT/NAME.log, NAME.err
+# and the unit's NAME.trace.
+socket_session() {
+  local name=$1 info=$2 units=$LAB_TMP/$1-units pid rc=0
+  mkdir -p -m 700 "$units"
+  "$LAB_SIM" --dir "$units" --name sock --step-timeout 120 --info-file "$info" --trace "$LAB_OUT/$name.trace" \
+    >"$LAB_OUT/$name-unit.out" 2>&1 </dev/null &
+  pid=$!
+  wait_for_line 20 "$LAB_OUT/$name-unit.out" '^placed'
+  TOLVANE_DEVICE_SOURCES=virtual TOLVANE_UNIT_DIR=$units "$LAB_LINUX_BUILD/src/ui/console/tolvane-cli" \
+    --read-info yes --write-serial yes --timeout 240 >"$LAB_OUT/$name.log" 2>"$LAB_OUT/$name.err" </dev/null || rc=$?
+  kill -TERM $pid
+  wait $pid || true
+  [ $rc = 0 ] || lab_fail "the session against the socket unit exited $rc: $(tail -5 "$LAB_OUT/$name.err")"
+}
+
+# same_session REFERENCE NAME: NAME's session is REFERENCE's: the same activity log, the same
+# reports at its unit (NAME.trace), the same status, identity and confirmation lines, and it
+# reached the serial write's end.
+same_session() {
+  local ref=$LAB_OUT/$1 run=$LAB_OUT/$2
+  compare_logs "$ref.log" "$run.log" || lab_fail "the activity logs differ"
+  diff <(mask_trace "$ref.trace") <(mask_trace "$run.trace") >"$run.trace-diff" ||
+    { head -20 "$run.trace-diff" >&2; lab_fail "the units saw different reports"; }
+  diff <(grep -v '^result: ' "$ref.err" | sed 's/[0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TT/g') \
+    <(grep -v '^result: ' "$run.err" | sed 's/[0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TT/g') >&2 ||
+    lab_fail "the status, identity and confirmation lines differ"
+  grep -q '^status: Serial write end\.$' "$run.err" || lab_fail "no 'Serial write end.' in $2.err"
+}
+
+# replug_script FILE: a unit taken out while the tool waits for the GSER answer (after its
+# state line is written, so every log agrees), half a second out of the cradle, as a hand would
+# take it, then a whole session.
+replug_script() {
+  printf '%s\n' 'expect VER' 'send OK 1.0.05\r\n' 'expect GSER' 'quiet 300' 'unplug' 'sleep 500' 'plug' \
+    'expect VER' 'send OK 1.0.05\r\n' 'expect GSER' 'send OK P2301A000417 B2210C000388 QM0000012345\r\n' \
+    'quiet 300' >"$1"
+}
+
+# replug_run NAME: tolvane-cli's run through the replug: $LAB_OUT/NAME.log, NAME.err, NAME.rc.
+# The session cut by the removal fails (unit-removed), so the run exits 4 with any source.
+replug_run() {
+  local rc=0
+  "$LAB_LINUX_BUILD/src/ui/console/tolvane-cli" --read-info no --sessions 1 --timeout 60 </dev/null \
+    >"$LAB_OUT/$1.log" 2>"$LAB_OUT/$1.err" || rc=$?
+  [ "$rc" = 0 ] || [ "$rc" = 4 ] || lab_fail "tolvane-cli ($1) exited $rc: $(tail -5 "$LAB_OUT/$1.err")"
+  echo "$rc" >"$LAB_OUT/$1.rc"
+}
+
+# replug_as_socket NAME SCRIPT: the replug SCRIPT against a socket unit (run "socket"), and
+# NAME's run held to it: a disconnect, a second connect, the same exit, lines and log.
+replug_as_socket() {
+  local units=$LAB_TMP/replug-units pid rc=0
+  mkdir -p -m 700 "$units"
+  "$LAB_SIM" --dir "$units" --name sock --script "$2" >"$LAB_OUT/sock.out" 2>&1 </dev/null &
+  pid=$!
+  wait_for 10 test -S "$units/sock.sock"
+  TOLVANE_DEVICE_SOURCES=virtual TOLVANE_UNIT_DIR=$units replug_run socket
+  wait $pid || rc=$?
+  [ "$rc" = 0 ] || lab_fail "the socket unit's script failed ($rc)"
+  grep -q 'Disconnect device\.' "$LAB_OUT/$1.log" || lab_fail "no disconnect ($1)"
+  [ "$(grep -c 'Connect device : Quillmark' "$LAB_OUT/$1.log")" = 2 ] || lab_fail "no second connect ($1)"
+  cmp -s "$LAB_OUT/socket.rc" "$LAB_OUT/$1.rc" ||
+    lab_fail "exit $(cat "$LAB_OUT/$1.rc") ($1), $(cat "$LAB_OUT/socket.rc") with sockets"
+  diff "$LAB_OUT/socket.err" "$LAB_OUT/$1.err" >&2 || lab_fail "status, identity, confirmation and result lines differ"
+  compare_logs "$LAB_OUT/socket.log" "$LAB_OUT/$1.log" || lab_fail "the activity logs differ"
+}

@@ -3,7 +3,6 @@
 # against the socket unit, and the unit receives the same output reports.
 . "$LAB_ROOT/tests/lab/lib.sh"
 cli=$LAB_LINUX_BUILD/src/ui/console/tolvane-cli
-sim=$LAB_LINUX_BUILD/src/sim/quillmark-sim
 
 # One information file for both units, so that both uploads carry the same data.
 info=$LAB_TMP/RGINFO.INI
@@ -28,23 +27,6 @@ TOLVANE_DEVICE_SOURCES=hidraw "$cli" --read-info yes --write-serial yes --timeou
 stop_unit q || lab_fail "the uhid unit did not end cleanly"
 
 lab_step "the same session against the socket unit"
-units=$LAB_TMP/units
-mkdir -p -m 700 "$units"
-"$sim" --dir "$units" --name sock --info-file "$info" --trace "$LAB_OUT/socket.trace" >"$LAB_OUT/sock.out" 2>&1 &
-sock_pid=$!
-wait_for 10 test -S "$units/sock.sock"
-rc=0
-TOLVANE_DEVICE_SOURCES=virtual TOLVANE_UNIT_DIR=$units "$cli" --read-info yes --write-serial yes --timeout 60 \
-  >"$LAB_OUT/socket.log" 2>"$LAB_OUT/socket.err" || rc=$?
-kill -TERM "$sock_pid"
-wait "$sock_pid" || true
-[ "$rc" = 0 ] || lab_fail "tolvane-cli against the socket unit exited $rc"
-
-compare_logs "$LAB_OUT/socket.log" "$LAB_OUT/hidraw.log" || lab_fail "the activity logs differ"
-diff <(mask_trace "$LAB_OUT/socket.trace") <(mask_trace "$LAB_OUT/hidraw.trace") >&2 \
-  || lab_fail "the units' traces differ"
-diff <(grep -v '^result: ' "$LAB_OUT/socket.err" | sed 's/[0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TT/g') \
-  <(grep -v '^result: ' "$LAB_OUT/hidraw.err" | sed 's/[0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TT/g') >&2 \
-  || lab_fail "the confirmations and identity lines differ"
-grep -q '^status: Serial write end\.$' "$LAB_OUT/hidraw.err" || lab_fail "no serial write end through hidraw"
+socket_session socket "$info"
+same_session socket hidraw
 lab_step "same log, same reports: $(grep -c '>' "$LAB_OUT/hidraw.trace") output reports"
