@@ -2,12 +2,12 @@
 
 #include "Console.h"
 #include "ReportDescriptor.h"
+#include "Sysfs.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/uhid.h>
@@ -55,22 +55,6 @@ bool HasLine(const std::string& path, const std::string& line)
         if (read == line)
             return true;
     return false;
-}
-
-std::optional<std::string> FirstEntryStartingWith(const std::string& directory, const std::string& prefix)
-{
-    DIR* dir = ::opendir(directory.c_str());
-    if (!dir)
-        return std::nullopt;
-    std::optional<std::string> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-            found = entry->d_name;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return found;
 }
 
 } // namespace
@@ -292,28 +276,10 @@ void TUhidUnit::Lose(const std::string& why)
 
 std::optional<std::string> TUhidUnit::FindHidrawNode() const
 {
-    DIR* dir = ::opendir(HidDevices.c_str());
-    if (!dir)
-        return std::nullopt;
-    std::optional<std::string> device;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string path = HidDevices + "/" + entry->d_name;
-        if (entry->d_name[0] != '.' && HasLine(path + "/uevent", "HID_PHYS=" + FPhys)) {
-            device = path;
-            break;
-        }
-    }
-    ::closedir(dir);
-    if (!device)
-        return std::nullopt;
-    const auto hidraw = FirstEntryStartingWith(*device + "/hidraw", "hidraw");
-    if (!hidraw)
-        return std::nullopt;
-    const std::string node = "/dev/" + *hidraw;
-    struct stat st {};
-    if (::stat(node.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
-        return std::nullopt;
-    return node;
+    for (const std::string& name : DirectoryEntries(HidDevices))
+        if (HasLine(HidDevices + "/" + name + "/uevent", "HID_PHYS=" + FPhys))
+            return HidrawNode(HidDevices + "/" + name);
+    return std::nullopt;
 }
 
 } // namespace sim

@@ -2,13 +2,13 @@
 
 #include "Console.h"
 #include "ReportDescriptor.h"
+#include "Sysfs.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -42,27 +42,6 @@ bool IsDirectory(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> Entries(const std::string& directory)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(directory.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string ReadLine(const std::string& path)
-{
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
 }
 
 // One write, as configfs and sysfs take an attribute; false with errno set.
@@ -99,24 +78,24 @@ std::string RemoveGadgetTree(const std::string& gadget)
         if (first.empty())
             first = Failure(what);
     };
-    if (!ReadLine(gadget + "/UDC").empty() && !WriteAttribute(gadget + "/UDC", "\n"))
+    if (!FirstLine(gadget + "/UDC").empty() && !WriteAttribute(gadget + "/UDC", "\n"))
         note("unbinding " + gadget);
-    for (const std::string& config : Entries(gadget + "/configs")) {
+    for (const std::string& config : DirectoryEntries(gadget + "/configs")) {
         const std::string path = gadget + "/configs/" + config;
-        for (const std::string& entry : Entries(path)) {
+        for (const std::string& entry : DirectoryEntries(path)) {
             struct stat st {};
             if (::lstat((path + "/" + entry).c_str(), &st) == 0 && S_ISLNK(st.st_mode)
                 && ::unlink((path + "/" + entry).c_str()) != 0)
                 note("unlinking " + path + "/" + entry);
         }
-        for (const std::string& language : Entries(path + "/strings"))
+        for (const std::string& language : DirectoryEntries(path + "/strings"))
             if (::rmdir((path + "/strings/" + language).c_str()) != 0)
                 note("removing " + path + "/strings/" + language);
         if (::rmdir(path.c_str()) != 0)
             note("removing " + path);
     }
     for (const std::string& group : {std::string("/functions/"), std::string("/strings/")})
-        for (const std::string& entry : Entries(gadget + group))
+        for (const std::string& entry : DirectoryEntries(gadget + group))
             if (IsDirectory(gadget + group + entry) && ::rmdir((gadget + group + entry).c_str()) != 0)
                 note("removing " + gadget + group + entry);
     if (::rmdir(gadget.c_str()) != 0)
@@ -127,7 +106,7 @@ std::string RemoveGadgetTree(const std::string& gadget)
 // A gadget of ours whose process is gone keeps its controller bound; ours carry the PID last.
 void RemoveStaleGadgets()
 {
-    for (const std::string& name : Entries(GadgetRoot())) {
+    for (const std::string& name : DirectoryEntries(GadgetRoot())) {
         const std::size_t dash = name.rfind('-');
         if (name.rfind(GadgetPrefix, 0) != 0 || dash == std::string::npos || dash + 1 == name.size()
             || name.find_first_not_of("0123456789", dash + 1) != std::string::npos)
@@ -155,8 +134,8 @@ bool HasUdc(unsigned controller)
 
 std::string GadgetHolding(const std::string& udc)
 {
-    for (const std::string& name : Entries(GadgetRoot()))
-        if (ReadLine(GadgetRoot() + "/" + name + "/UDC") == udc)
+    for (const std::string& name : DirectoryEntries(GadgetRoot()))
+        if (FirstLine(GadgetRoot() + "/" + name + "/UDC") == udc)
             return name;
     return "";
 }
@@ -166,7 +145,7 @@ std::string GadgetHolding(const std::string& udc)
 std::optional<std::string> PortDevice(unsigned controller)
 {
     const std::string hcd = "/sys/devices/platform/dummy_hcd." + std::to_string(controller);
-    for (const std::string& bus : Entries(hcd)) {
+    for (const std::string& bus : DirectoryEntries(hcd)) {
         if (bus.size() < 4 || bus.rfind("usb", 0) != 0 || bus.find_first_not_of("0123456789", 3) != std::string::npos)
             continue;
         const std::string device = hcd + "/" + bus + "/" + bus.substr(3) + "-1";
@@ -344,7 +323,7 @@ bool TUsbUnit::BindTo(unsigned controller, std::string& error)
 {
     const std::string udc = UdcName(controller);
     const auto earlier = PortDevice(controller);
-    FEarlierDevnum = earlier ? ReadLine(*earlier + "/devnum") : "";
+    FEarlierDevnum = earlier ? FirstLine(*earlier + "/devnum") : "";
     if (!WriteAttribute(FGadget + "/UDC", udc)) {
         const int failure = errno;
         const std::string holder = failure == EBUSY ? GadgetHolding(udc) : "";
@@ -372,7 +351,7 @@ void TUsbUnit::Unbind()
 bool TUsbUnit::OpenFunctionNode()
 {
     unsigned major = 0, minor = 0;
-    const std::string numbers = ReadLine(FGadget + "/functions/" + FunctionName + "/dev");
+    const std::string numbers = FirstLine(FGadget + "/functions/" + FunctionName + "/dev");
     if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) != 2)
         return false;
     const std::string uevent = "/sys/dev/char/" + numbers + "/uevent";
@@ -459,8 +438,8 @@ void TUsbUnit::Lose(const std::string& why)
 std::optional<std::string> TUsbUnit::FindUsbDevice() const
 {
     const auto device = FController ? PortDevice(*FController) : std::nullopt;
-    if (device && ReadLine(*device + "/serial") == FDescription.SerialNumber
-        && ReadLine(*device + "/devnum") != FEarlierDevnum)
+    if (device && FirstLine(*device + "/serial") == FDescription.SerialNumber
+        && FirstLine(*device + "/devnum") != FEarlierDevnum)
         return device;
     return std::nullopt;
 }
@@ -471,16 +450,10 @@ std::optional<std::string> TUsbUnit::FindHidrawNode() const
     if (!device)
         return std::nullopt;
     const std::string interface = *device + "/" + device->substr(device->rfind('/') + 1) + ":1.0";
-    for (const std::string& hid : Entries(interface)) {
-        if (std::count(hid.begin(), hid.end(), ':') != 2)
-            continue;
-        for (const std::string& hidraw : Entries(interface + "/" + hid + "/hidraw")) {
-            const std::string node = "/dev/" + hidraw;
-            struct stat st {};
-            if (hidraw.rfind("hidraw", 0) == 0 && ::stat(node.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    for (const std::string& hid : DirectoryEntries(interface))
+        if (std::count(hid.begin(), hid.end(), ':') == 2)
+            if (auto node = HidrawNode(interface + "/" + hid))
                 return node;
-        }
-    }
     return std::nullopt;
 }
 
