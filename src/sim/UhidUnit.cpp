@@ -12,7 +12,6 @@
 #include <fstream>
 #include <linux/uhid.h>
 #include <memory>
-#include <sys/stat.h>
 
 namespace sim {
 
